@@ -1,0 +1,29 @@
+# Convenience front end over CMake.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: all build run test sanitize bench clean
+
+all: build
+
+build:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/tape
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+sanitize:
+	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DCORVID_SANITIZE=ON >/dev/null
+	cmake --build build-sanitize -j $(JOBS)
+	cd build-sanitize && ctest --output-on-failure -j $(JOBS)
+
+bench:
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DCORVID_BUILD_BENCH=ON >/dev/null
+	cmake --build build-bench -j $(JOBS)
+
+clean:
+	rm -rf build build-sanitize build-bench

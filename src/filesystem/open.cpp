@@ -1,0 +1,29 @@
+#include "filesystem/open.h"
+
+#include "memstream/bank_stream.h"
+#include "runtime/module.h"
+#include "stream/url.h"
+
+namespace corvid {
+
+Ref<TStream> OpenSeekable(const Ref<Object>& url, Int readable, Int writeable) {
+  return OpenUrl(url, readable, writeable);
+}
+
+Ref<TStream> OpenSeekableReader(const Ref<Object>& url) { return OpenSeekable(url, 1, 0); }
+Ref<TStream> OpenSeekableWriter(const Ref<Object>& url) { return OpenSeekable(url, 0, 1); }
+
+Int CloseSeekable(const Ref<TStream>& stream) {
+  if (stream) stream->Close();
+  return 0;
+}
+
+void StartFileSystemModule() {
+  static ModuleFlag flag;
+  if (!flag.Begin()) return;
+  StartStdlibModule();
+  StartBankStreamModule();
+  ModuleStarted("file system");
+}
+
+}  // namespace corvid

@@ -1,0 +1,54 @@
+#include "interpreter/console.h"
+
+#include "runtime/module.h"
+#include "runtime/platform.h"
+
+namespace corvid {
+
+namespace {
+
+Ref<TTextStream>& Console() {
+  static NoDestroy<Ref<TTextStream>> console;
+  return console.get();
+}
+
+}  // namespace
+
+Int TCStandardIO::Flush() {
+  platform::FileFlush(platform::StdOut());
+  return 0;
+}
+
+Int TCStandardIO::Read(std::uint8_t* buffer, Int count) {
+  if (count <= 0) return 0;
+  return static_cast<Int>(platform::FileRead(platform::StdIn(), buffer, static_cast<std::size_t>(count)));
+}
+
+Int TCStandardIO::Write(const std::uint8_t* buffer, Int count) {
+  if (count <= 0) return 0;
+  return static_cast<Int>(platform::FileWrite(platform::StdOut(), buffer, static_cast<std::size_t>(count)));
+}
+
+const Ref<TTextStream>& ConsoleStream() { return Console(); }
+
+Int PrintLine(const Ref<String>& text) {
+  Console()->WriteLine(text);
+  Console()->Flush();
+  return 0;
+}
+
+Ref<String> PromptLine(const Ref<String>& prompt) {
+  Console()->WriteString(prompt);
+  Console()->Flush();
+  return Console()->ReadLine();
+}
+
+void StartConsoleModule() {
+  static ModuleFlag flag;
+  if (!flag.Begin()) return;
+  StartTextStreamModule();
+  Console() = TTextStream::Create(MakeRef<TCStandardIO>(), TTextStream::UTF8);
+  ModuleStarted("console");
+}
+
+}  // namespace corvid

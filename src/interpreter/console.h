@@ -1,0 +1,31 @@
+// The console: a UTF-8 text stream over standard input and output through
+// which every message and the final prompt pass.
+#pragma once
+
+#include "stream/stream.h"
+#include "stream/text_stream.h"
+
+namespace corvid {
+
+/// Standard input and output as a byte stream. It has no position, so its
+/// Eof is always false; the end of input shows as a read of nothing.
+class TCStandardIO : public TStream {
+ public:
+  Int Flush() override;
+  Int Read(std::uint8_t* buffer, Int count) override;
+  Int Write(const std::uint8_t* buffer, Int count) override;
+};
+
+/// The console text stream (UTF-8 over a TCStandardIO); exists once the
+/// console module has started.
+const Ref<TTextStream>& ConsoleStream();
+
+/// The text and CR LF to the console, then a flush. Returns 0.
+Int PrintLine(const Ref<String>& text);
+/// Writes the prompt without a line end, flushes, and reads a line. At end
+/// of input raises TStreamReadException.
+Ref<String> PromptLine(const Ref<String>& prompt);
+
+void StartConsoleModule();
+
+}  // namespace corvid

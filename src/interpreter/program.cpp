@@ -1,0 +1,50 @@
+#include "interpreter/program.h"
+
+#include "filesystem/open.h"
+#include "interpreter/console.h"
+#include "interpreter/executor.h"
+#include "interpreter/loader.h"
+#include "interpreter/modules.h"
+#include "interpreter/tape.h"
+#include "runtime/app.h"
+#include "runtime/module.h"
+
+namespace corvid {
+
+Ref<String> ChooseCodeFile(const std::vector<Ref<String>>& args) {
+  return args.size() > 1 ? args[1] : DefaultCodeFile();
+}
+
+int ProgramEntry() {
+  static bool entered = false;
+  if (entered) return 0;
+  entered = true;
+  StartRuntimeModule();
+  return ProgramBody();
+}
+
+int ProgramBody() {
+  static bool entered = false;
+  if (entered) return 0;
+  entered = true;
+  StartProgramModule();
+
+  Ref<String> codeFile = ChooseCodeFile(ProgramArgs());
+  CodeStore code;
+  if (!LoadProgram(codeFile, code)) {
+    PrintLine(Concat("Could not load "_s, codeFile));
+    PromptLine(">"_s);
+    EndProgram();
+  }
+  Tape tape;
+  PrintLine(Concat("Executing "_s, codeFile));
+  PrintLine(String::Empty());
+  Executor(code, tape).Run();
+  PrintLine(String::Empty());
+  PrintLine(String::Empty());
+  PrintLine("Execution complete."_s);
+  PromptLine(">"_s);
+  EndProgram();
+}
+
+}  // namespace corvid

@@ -1,0 +1,8 @@
+// Banks: resizable blocks of raw bytes.
+#pragma once
+
+namespace corvid {
+
+void StartBankModule();
+
+}  // namespace corvid

@@ -1,0 +1,8 @@
+// Sockets.
+#pragma once
+
+namespace corvid {
+
+void StartSocketModule();
+
+}  // namespace corvid

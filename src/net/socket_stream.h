@@ -1,0 +1,8 @@
+// Socket streams: the "tcp" protocol.
+#pragma once
+
+namespace corvid {
+
+void StartSocketStreamModule();
+
+}  // namespace corvid

@@ -1,0 +1,105 @@
+// Errors: any object can be raised; the runtime's error classes, the raise
+// helpers, catching by class, and the hooks for uncaught errors.
+#pragma once
+
+#include "runtime/object.h"
+#include "runtime/string.h"
+
+namespace corvid {
+
+/// The C++ exception that carries a raised object. Catch it and test the
+/// class with As<T>(), which follows the class chain; rethrow what does not
+/// match so that it passes outward:
+///
+///   try { ... }
+///   catch (const Raised& raised) {
+///     auto error = raised.As<TStreamReadException>();
+///     if (!error) throw;
+///     ...
+///   }
+///
+/// `As<Object>()` matches everything, a raised String included.
+class Raised {
+ public:
+  explicit Raised(Ref<Object> error) noexcept : error_(std::move(error)) {}
+  const Ref<Object>& Error() const noexcept { return error_; }
+  template <class T>
+  Ref<T> As() const {
+    return CastTo<T>(error_);
+  }
+
+ private:
+  Ref<Object> error_;
+};
+
+/// Raises `error` (any object). Never returns.
+[[noreturn]] void Throw(const Ref<Object>& error);
+
+/// Root of the runtime's error classes. ToString is Object's (the address).
+class TCorvidException : public Object {};
+
+class TNullObjectException : public TCorvidException {
+ public:
+  Ref<String> ToString() override;
+};
+
+class TNullMethodException : public TCorvidException {
+ public:
+  Ref<String> ToString() override;
+};
+
+class TNullFunctionException : public TCorvidException {
+ public:
+  Ref<String> ToString() override;
+};
+
+class TArrayBoundsException : public TCorvidException {
+ public:
+  Ref<String> ToString() override;
+};
+
+class TOutOfDataException : public TCorvidException {
+ public:
+  Ref<String> ToString() override;
+};
+
+/// A library failure with a message.
+class TRuntimeException : public TCorvidException {
+ public:
+  TRuntimeException() : error(String::Empty()) {}
+  Ref<String> ToString() override;
+  static Ref<TRuntimeException> Create(const Ref<String>& message);
+
+  Ref<String> error;
+};
+
+[[noreturn]] void RaiseRuntimeError(const Ref<String>& message);
+[[noreturn]] void RaiseNullObject();
+[[noreturn]] void RaiseAbstractMethod();
+[[noreturn]] void RaiseNullFunction();
+[[noreturn]] void RaiseArrayBounds();
+[[noreturn]] void RaiseOutOfData();
+/// Raises the narrow text as a String (the runtime's internal failures).
+[[noreturn]] void RaiseText(const char* text);
+
+using ErrorHook = void (*)(const Ref<Object>& error);
+using StopHook = void (*)();
+using LogHook = void (*)(const Ref<String>& message);
+
+/// Called with an error that nothing caught. The default writes the error's
+/// text to standard error and ends the process with status 255. A
+/// replacement must not return.
+extern ErrorHook UnhandledErrorHook;
+/// Called by DebugStop and after a platform fault is reported; does nothing
+/// by default.
+extern StopHook DebugStopHook;
+/// Called by DebugLog; does nothing by default.
+extern LogHook DebugLogHook;
+
+void DebugStop();
+void DebugLog(const Ref<String>& message);
+
+/// Hands an uncaught error to UnhandledErrorHook; never returns.
+[[noreturn]] void ReportUnhandled(const Ref<Object>& error);
+
+}  // namespace corvid

@@ -1,0 +1,45 @@
+// Once-only start of library modules in their import order.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace corvid {
+
+/// The once-flag of one module's start function:
+///
+///   void StartStreamModule() {
+///     static ModuleFlag flag;
+///     if (!flag.Begin()) return;
+///     StartRuntimeModule();        // imports, in import order
+///     ... create module-level objects ...
+///     ModuleStarted("stream");
+///   }
+///
+/// The flag is set before the imports start, so import cycles end.
+class ModuleFlag {
+ public:
+  bool Begin() noexcept {
+    if (started_) return false;
+    started_ = true;
+    return true;
+  }
+
+ private:
+  bool started_ = false;
+};
+
+/// Records that a module finished starting.
+void ModuleStarted(const char* name);
+/// Names of the modules in the order they finished starting.
+const std::vector<std::string>& StartedModules();
+
+// Start functions of the runtime layer's modules.
+void StartRuntimeModule();
+/// The standard-library bindings: socket support, exit-time clean-up.
+void StartStdlibModule();
+void StartMathModule();
+void StartRandomModule();
+void StartListModule();
+
+}  // namespace corvid

@@ -1,0 +1,139 @@
+// Immutable strings of 16-bit code units, their literals, and the
+// conversions between strings and numbers, 8-bit, 16-bit and UTF-8 text.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "runtime/object.h"
+
+namespace corvid {
+
+/// An immutable sequence of 16-bit code units. A code unit is a character:
+/// there is no surrogate logic anywhere. Every zero-length result is the one
+/// shared empty string; literals (`"text"_s`) are static and never freed.
+class String final : public Object {
+ public:
+  struct LiteralTag {};
+  /// Used only by the literal operator: a view of static units.
+  String(LiteralTag, const char16_t* units, Int length) noexcept
+      : Object(kImmortal), length_(length), data_(units) {}
+
+  /// The shared empty string.
+  static const Ref<String>& Empty();
+  /// Builds a string of `length` units; `fill(char16_t*)` writes them.
+  template <class Fill>
+  static Ref<String> Build(Int length, Fill&& fill);
+
+  Int Length() const noexcept { return length_; }
+  const char16_t* Data() const noexcept { return data_; }
+  char16_t operator[](Int i) const noexcept { return data_[i]; }
+  std::u16string_view View() const noexcept {
+    return {data_, static_cast<std::size_t>(length_)};
+  }
+
+  Ref<String> ToString() override;
+  /// Code-unit order; a proper prefix sorts first. A non-string sorts by
+  /// address like any object.
+  Int Compare(const Ref<Object>& other) override;
+
+  // Operations in class-slot order.
+  virtual Int IndexOf(const Ref<String>& sub, Int start);
+  virtual Int LastIndexOf(const Ref<String>& sub, Int start);
+  virtual Ref<String> Trimmed();
+  virtual Ref<String> ReplaceAll(const Ref<String>& sub, const Ref<String>& with);
+  virtual Ref<String> Lowercased();
+  virtual Ref<String> Uppercased();
+  virtual Int ParseInt();
+  virtual Long ParseLong();
+  virtual Float ParseFloat();
+  virtual Double ParseDouble();
+  /// Low 8 bits of each unit, then a zero byte. Owned by the caller.
+  virtual std::unique_ptr<char[]> ToNarrowZ();
+  /// The units, then a zero unit. Owned by the caller.
+  virtual std::unique_ptr<char16_t[]> ToWideZ();
+  static Ref<String> FormatInt(Int value);
+  static Ref<String> FormatLong(Long value);
+  static Ref<String> FormatFloat(Float value);
+  static Ref<String> FormatDouble(Double value);
+  static Ref<String> FromNarrowZ(const char* text);
+  static Ref<String> FromWideZ(const char16_t* text);
+  static Ref<String> FromNarrowSpan(const void* bytes, Int count);
+  static Ref<String> FromWideSpan(const char16_t* units, Int count);
+  virtual Int HasPrefix(const Ref<String>& prefix);
+  virtual Int HasSuffix(const Ref<String>& suffix);
+  virtual Int Includes(const Ref<String>& sub);
+  static Ref<String> FromUtf8Z(const char* text);
+  /// UTF-8 form, each unit encoded by itself, zero-terminated. Owned by the caller.
+  virtual std::unique_ptr<char[]> ToUtf8Z();
+
+  static void operator delete(void* p) { ::operator delete(p); }
+
+ private:
+  explicit String(Int length) noexcept;
+  static Ref<String> Allocate(Int length, char16_t** units);
+
+  Int length_;
+  const char16_t* data_;
+};
+
+template <class Fill>
+Ref<String> String::Build(Int length, Fill&& fill) {
+  if (length <= 0) return Empty();
+  char16_t* units = nullptr;
+  Ref<String> s = Allocate(length, &units);
+  fill(units);
+  return s;
+}
+
+/// A Null string argument reads as the empty string.
+inline const String& Text(const Ref<String>& s) { return s ? *s : *String::Empty(); }
+
+Ref<String> Concat(const Ref<String>& a, const Ref<String>& b);
+/// Units `begin` .. `end`-1; positions outside the string read as spaces.
+Ref<String> Slice(const Ref<String>& s, Int begin, Int end);
+/// One-unit string of the low 16 bits of `code`.
+Ref<String> CodeToString(Int code);
+/// First unit as 0..65535, or -1 for the empty string.
+Int FirstCode(const Ref<String>& s);
+/// Temporary zero-terminated conversions, valid until 32 more are made.
+const char* TempNarrowZ(const Ref<String>& s);
+const char16_t* TempWideZ(const Ref<String>& s);
+const char* TempUtf8Z(const Ref<String>& s);
+/// String equality: Compare gives 0.
+bool Equals(const Ref<String>& a, const Ref<String>& b);
+
+/// Bytes of an 8-bit string as a String, one unit per byte.
+inline Ref<String> FromBytes(std::string_view bytes) {
+  return String::FromNarrowSpan(bytes.data(), static_cast<Int>(bytes.size()));
+}
+/// Low 8 bits of each unit.
+std::string ToBytes(const Ref<String>& s);
+
+template <std::size_t N>
+struct LiteralText {
+  char16_t units[N]{};
+  constexpr LiteralText(const char (&s)[N]) {
+    for (std::size_t i = 0; i < N; ++i) units[i] = static_cast<unsigned char>(s[i]);
+  }
+  constexpr LiteralText(const char16_t (&s)[N]) {
+    for (std::size_t i = 0; i < N; ++i) units[i] = s[i];
+  }
+  static constexpr Int kLength = static_cast<Int>(N) - 1;
+};
+
+/// A string literal: `"Executing "_s`. Static, shared by every use, never
+/// allocated on the heap. Narrow literals map each byte to one unit.
+template <LiteralText L>
+Ref<String> operator""_s() {
+  if constexpr (L.kLength == 0) {
+    return String::Empty();
+  } else {
+    static NoDestroy<String> literal(String::LiteralTag{}, L.units, L.kLength);
+    return Ref<String>(&literal.get());
+  }
+}
+
+}  // namespace corvid

@@ -1,0 +1,109 @@
+#include "stream/cstream.h"
+
+#include <vector>
+
+namespace corvid {
+
+namespace {
+
+Int ClampToInt(long value) {
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < -1) return -1;
+  return static_cast<Int>(value);
+}
+
+}  // namespace
+
+TCStream::~TCStream() { Close(); }
+
+Int TCStream::Pos() { return _pos; }
+Int TCStream::Size() { return _size; }
+
+Int TCStream::Seek(Int pos) {
+  if (!_cstream) return _pos;
+  platform::FileSeek(_cstream, pos, SEEK_SET);
+  _pos = ClampToInt(platform::FileTell(_cstream));
+  return _pos;
+}
+
+// A stream addresses at most 2^31-1 bytes: the position stops there rather
+// than wrapping, so that a larger file still reaches its end. A file without
+// a position (a pipe) keeps Pos -1 and Size 0, so its Eof stays false and
+// its end shows as a read of nothing.
+void TCStream::Advance(std::size_t count, bool endOfData) {
+  if (_pos < 0) return;
+  Long pos = Long{_pos} + static_cast<Long>(count);
+  _pos = pos > INT32_MAX ? INT32_MAX : static_cast<Int>(pos);
+  if (endOfData && _pos < _size) _size = _pos;
+}
+
+Int TCStream::Read(std::uint8_t* buffer, Int count) {
+  if (!_cstream || count <= 0) return 0;
+  std::size_t n = platform::FileRead(_cstream, buffer, static_cast<std::size_t>(count));
+  Advance(n, n == 0);
+  return static_cast<Int>(n);
+}
+
+Int TCStream::Write(const std::uint8_t* buffer, Int count) {
+  if (!_cstream || count <= 0) return 0;
+  std::size_t n = platform::FileWrite(_cstream, buffer, static_cast<std::size_t>(count));
+  Advance(n, false);
+  if (_pos > _size) _size = _pos;
+  return static_cast<Int>(n);
+}
+
+Int TCStream::Flush() {
+  if (_cstream) platform::FileFlush(_cstream);
+  return 0;
+}
+
+Int TCStream::Close() {
+  if (!_cstream) return 0;
+  Flush();
+  platform::FileClose(_cstream);
+  _cstream = nullptr;
+  _pos = 0;
+  _size = 0;
+  return 0;
+}
+
+Ref<String> TCStream::ReadLine() {
+  if (!_cstream) return String::Empty();
+  std::vector<std::uint8_t> line;
+  bool ended = false;
+  std::size_t consumed = platform::FileReadLine(_cstream, line, ended);
+  Advance(consumed, ended);
+  return String::FromNarrowSpan(line.data(), static_cast<Int>(line.size()));
+}
+
+Ref<TCStream> TCStream::OpenFile(const Ref<String>& path, Int readable, Int writeable) {
+  const char* mode = "rb";
+  Int bits = MODE_READ;
+  if (readable && writeable) {
+    mode = "r+b";
+    bits = MODE_READ | MODE_WRITE;
+  } else if (writeable) {
+    mode = "wb";
+    bits = MODE_WRITE;
+  }
+  Ref<String> name = Text(path).Length() ? path->ReplaceAll("\\"_s, "/"_s) : String::Empty();
+  platform::File* file = platform::FileOpen(TempNarrowZ(name), mode);
+  if (!file) return nullptr;
+  return CreateWithCStream(file, bits);
+}
+
+Ref<TCStream> TCStream::CreateWithCStream(platform::File* file, Int mode) {
+  auto stream = MakeRef<TCStream>();
+  stream->_cstream = file;
+  stream->_pos = ClampToInt(platform::FileTell(file));
+  if (stream->_pos >= 0) {
+    platform::FileSeek(file, 0, SEEK_END);
+    stream->_size = ClampToInt(platform::FileTell(file));
+    platform::FileSeek(file, stream->_pos, SEEK_SET);
+    if (stream->_size < 0) stream->_size = 0;
+  }
+  stream->_mode = mode;
+  return stream;
+}
+
+}  // namespace corvid

@@ -1,0 +1,48 @@
+// File streams: TCStream, a stream over an open C runtime file.
+#pragma once
+
+#include "runtime/platform.h"
+#include "stream/stream.h"
+
+namespace corvid {
+
+/// A stream over a C file. Position and size are tracked by the stream
+/// itself: the size is measured when the stream is created and grows only
+/// by its own writes. Destroying the stream closes it.
+class TCStream : public TStream {
+ public:
+  static constexpr Int MODE_READ = 1;
+  static constexpr Int MODE_WRITE = 2;
+
+  ~TCStream() override;
+
+  Int Pos() override;
+  Int Size() override;
+  Int Seek(Int pos) override;
+  /// A read that gives nothing before the measured size marks the end: the
+  /// file shrank, and the stream takes its position as its size.
+  Int Read(std::uint8_t* buffer, Int count) override;
+  Int Write(const std::uint8_t* buffer, Int count) override;
+  Int Flush() override;
+  Int Close() override;
+  /// The same line as TStream::ReadLine, read in one pass over the file.
+  Ref<String> ReadLine() override;
+
+  /// "r+b" when both flags are set, "wb" for writing only, else "rb".
+  /// Backslashes in `path` become "/". Null when the file cannot be opened.
+  static Ref<TCStream> OpenFile(const Ref<String>& path, Int readable, Int writeable);
+  /// Takes over `file`, starting wherever it stands.
+  static Ref<TCStream> CreateWithCStream(platform::File* file, Int mode);
+
+  Int Mode() const noexcept { return _mode; }
+
+ private:
+  void Advance(std::size_t count, bool endOfData);
+
+  Int _pos = 0;
+  Int _size = 0;
+  platform::File* _cstream = nullptr;
+  Int _mode = 0;
+};
+
+}  // namespace corvid

@@ -1,0 +1,132 @@
+// The stream interface: TIO and TStream with typed and text operations over
+// the Read/Write primitives, wrappers over other streams, and the stream
+// exceptions.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/error.h"
+#include "runtime/object.h"
+#include "runtime/string.h"
+
+namespace corvid {
+
+/// Raised as objects; callers catch them by class.
+class TStreamException : public Object {};
+class TStreamReadException : public TStreamException {
+ public:
+  Ref<String> ToString() override;
+};
+class TStreamWriteException : public TStreamException {
+ public:
+  Ref<String> ToString() override;
+};
+
+/// Positions, sizes and counts are Int: a stream addresses at most 2^31-1
+/// bytes. Truth values are 1 and 0.
+class TIO : public Object {
+ public:
+  /// Pos() = Size(), each asked through the object.
+  virtual Int Eof();
+  /// -1: no position.
+  virtual Int Pos();
+  virtual Int Size();
+  /// -1: cannot seek.
+  virtual Int Seek(Int pos);
+  virtual Int Flush();
+  virtual Int Close();
+  /// Transfers up to `count` bytes; returns how many (0: none could be).
+  /// The base raises "Stream is not readable".
+  virtual Int Read(std::uint8_t* buffer, Int count);
+  /// The base raises "Stream is not writeable".
+  virtual Int Write(const std::uint8_t* buffer, Int count);
+};
+
+/// Typed values travel as their little-endian bytes through ReadBytes and
+/// WriteBytes; text travels one byte per code unit.
+class TStream : public TIO {
+ public:
+  /// Exactly `count` bytes or TStreamReadException.
+  virtual Int ReadBytes(std::uint8_t* buffer, Int count);
+  /// Exactly `count` bytes or TStreamWriteException.
+  virtual Int WriteBytes(const std::uint8_t* buffer, Int count);
+  virtual Int SkipBytes(Int count);
+  virtual Int ReadByte();
+  virtual Int WriteByte(Int n);
+  virtual Int ReadShort();
+  virtual Int WriteShort(Int n);
+  virtual Int ReadInt();
+  virtual Int WriteInt(Int n);
+  virtual Long ReadLong();
+  virtual Int WriteLong(Long n);
+  virtual Float ReadFloat();
+  virtual Int WriteFloat(Float n);
+  virtual Double ReadDouble();
+  virtual Int WriteDouble(Double n);
+  /// Bytes up to LF or a zero byte (consumed, not kept), CR dropped
+  /// anywhere; at the end of the data whatever was collected. Never raises
+  /// at the end and never asks Eof.
+  virtual Ref<String> ReadLine();
+  /// The text's bytes with one Write, then CR LF with another; 1 when both
+  /// went through whole, else 0.
+  virtual Int WriteLine(const Ref<String>& text);
+  virtual Ref<String> ReadString(Int length);
+  virtual Int WriteString(const Ref<String>& text);
+  /// The base raises the String "Unable to read object".
+  virtual Ref<Object> ReadObject();
+  /// The base raises the String "Unable to write object".
+  virtual Int WriteObject(const Ref<Object>& object);
+};
+
+/// A stream over another stream, which it owns. Everything but the block
+/// loops (ReadBytes, WriteBytes, SkipBytes) and ReadLong/WriteLong is
+/// forwarded. Without an inner stream, forwarding raises the null-object
+/// error.
+class TStreamWrapper : public TStream {
+ public:
+  Int Eof() override;
+  Int Pos() override;
+  Int Size() override;
+  Int Seek(Int pos) override;
+  Int Flush() override;
+  Int Close() override;
+  Int Read(std::uint8_t* buffer, Int count) override;
+  Int Write(const std::uint8_t* buffer, Int count) override;
+  Int ReadByte() override;
+  Int WriteByte(Int n) override;
+  Int ReadShort() override;
+  Int WriteShort(Int n) override;
+  Int ReadInt() override;
+  Int WriteInt(Int n) override;
+  Float ReadFloat() override;
+  Int WriteFloat(Float n) override;
+  Double ReadDouble() override;
+  Int WriteDouble(Double n) override;
+  Ref<String> ReadLine() override;
+  Int WriteLine(const Ref<String>& text) override;
+  Ref<String> ReadString(Int length) override;
+  Int WriteString(const Ref<String>& text) override;
+  Ref<Object> ReadObject() override;
+  Int WriteObject(const Ref<Object>& object) override;
+
+  /// Replaces the inner stream; setting the same stream again is safe.
+  virtual Int SetStream(const Ref<TStream>& stream);
+  const Ref<TStream>& Inner() const noexcept { return _stream; }
+
+ protected:
+  TStream& Target();
+
+  Ref<TStream> _stream;
+};
+
+/// A second handle on a stream: Close drops the reference and leaves the
+/// stream itself open.
+class TStreamStream : public TStreamWrapper {
+ public:
+  Int Close() override;
+  static Ref<TStreamStream> Create(const Ref<TStream>& stream);
+};
+
+void StartStreamModule();
+
+}  // namespace corvid

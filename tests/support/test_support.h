@@ -1,0 +1,51 @@
+// Helpers shared by the test suites: temporary files and running the
+// interpreter or the test helper as a child process.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace corvid::testing {
+
+/// A fresh directory under the system's temporary directory, removed with
+/// everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  /// Writes `bytes` to the file `name` in the directory; returns its path.
+  std::filesystem::path Write(const std::string& name, const std::string& bytes) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string ReadFileBytes(const std::filesystem::path& path);
+
+/// What a finished child process left.
+struct ProcessResult {
+  std::string out;
+  std::string err;
+  int status = -1;     ///< exit status, or -1 when it did not exit normally
+  bool timedOut = false;
+};
+
+/// Runs `argv[0]` with the arguments, feeding `input` to its standard input
+/// (closed afterwards). A child still running after `timeoutSeconds` is
+/// killed and reported as timed out.
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = "",
+                         double timeoutSeconds = 20, const std::string& workDir = "");
+
+/// Path of the interpreter built with the tests.
+std::string TapeBinary();
+/// Path of the test helper program.
+std::string HelperBinary();
+/// The source tree's root.
+std::filesystem::path SourceDir();
+
+}  // namespace corvid::testing
