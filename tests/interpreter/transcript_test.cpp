@@ -1,0 +1,142 @@
+// Whole transcripts of the interpreter: standard output byte for byte,
+// standard error and the exit status.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "tape_runner.h"
+
+namespace corvid {
+namespace {
+
+using testing::RunProcess;
+using testing::TapeBinary;
+using testing::TempDir;
+using testing::Transcript;
+
+TEST(Transcript, SuccessfulRun) {
+  TempDir dir;
+  auto path = dir.Write("three.txt", "+++ .");
+  auto result = RunProcess({TapeBinary(), path.string()}, "\n");
+  EXPECT_EQ(result.out, Transcript(path.string(), "3"));
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 0);
+}
+
+TEST(Transcript, LoaderKeepsOnlyCommandsFromEveryLine) {
+  TempDir dir;
+  auto path = dir.Write("mixed.txt", "Count [up] 3 times: + + +\r\n print it: .\r\nno newline at the end +.");
+  auto result = RunProcess({TapeBinary(), path.string()}, "\n");
+  EXPECT_EQ(result.out, Transcript(path.string(), "34"));
+}
+
+TEST(Transcript, EmptyAndCommentOnlyFilesStillRun) {
+  TempDir dir;
+  for (const char* text : {"", "just words\nand more words\n"}) {
+    auto path = dir.Write("quiet.txt", text);
+    auto result = RunProcess({TapeBinary(), path.string()}, "\n");
+    EXPECT_EQ(result.out, Transcript(path.string(), ""));
+    EXPECT_EQ(result.status, 0);
+  }
+}
+
+TEST(Transcript, BinaryFilesKeepTheirCommandBytes) {
+  TempDir dir;
+  std::string bytes("\xFF+\0+\x80\r+\n\x2B\xC3.", 11);
+  auto path = dir.Write("binary.bin", bytes);
+  auto result = RunProcess({TapeBinary(), path.string()}, "\n");
+  EXPECT_EQ(result.out, Transcript(path.string(), "4"));
+}
+
+TEST(Transcript, FilesThatDoNotOpenAreReportedByName) {
+  TempDir dir;
+  for (const std::string& name : {(dir.Path() / "missing.txt").string(), dir.Path().string(),
+                                  std::string(), std::string("nosuchproto::x")}) {
+    auto result = RunProcess({TapeBinary(), name}, "\n");
+    EXPECT_EQ(result.out, "Could not load " + name + "\r\n>") << name;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 0);
+  }
+}
+
+TEST(Transcript, OnlyTheFirstArgumentCounts) {
+  TempDir dir;
+  auto first = dir.Write("first.txt", "+.");
+  auto second = dir.Write("second.txt", "++.");
+  auto result = RunProcess({TapeBinary(), first.string(), second.string(), "x"}, "\n");
+  EXPECT_EQ(result.out, Transcript(first.string(), "1"));
+}
+
+TEST(Transcript, EndOfInputAtTheFinalPromptIsAnUncaughtReadError) {
+  TempDir dir;
+  auto path = dir.Write("p.txt", "+.");
+  auto result = RunProcess({TapeBinary(), path.string()}, "");
+  EXPECT_EQ(result.out, Transcript(path.string(), "1"));
+  EXPECT_EQ(result.err, "Error reading from stream");
+  EXPECT_EQ(result.status, 255);
+
+  auto missing = RunProcess({TapeBinary(), (dir.Path() / "none").string()}, "");
+  EXPECT_EQ(missing.err, "Error reading from stream");
+  EXPECT_EQ(missing.status, 255);
+}
+
+TEST(Transcript, FinalPromptTakesOneWholeLineInAnyCoding) {
+  TempDir dir;
+  auto path = dir.Write("p.txt", "");
+  for (const char* input : {"\n", "anything at all\r\n", "\xC3\xA9\n", std::string("a\0b", 3).c_str()}) {
+    auto result = RunProcess({TapeBinary(), path.string()}, std::string(input) + "\n");
+    EXPECT_EQ(result.status, 0);
+  }
+}
+
+// Relative names, the default "code.txt" among them, resolve beside the
+// executable, whatever the directory it was started from.
+TEST(Transcript, RelativeNamesResolveBesideTheExecutable) {
+  TempDir home, elsewhere;
+  auto binary = home.Path() / "tape";
+  std::filesystem::copy_file(TapeBinary(), binary);
+  home.Write("code.txt", "++.");
+  home.Write("other.txt", "+++.");
+  elsewhere.Write("code.txt", "+.");
+
+  auto byDefault = RunProcess({binary.string()}, "\n", 20, elsewhere.Path().string());
+  EXPECT_EQ(byDefault.out, Transcript("code.txt", "2"));
+  auto named = RunProcess({binary.string(), "other.txt"}, "\n", 20, elsewhere.Path().string());
+  EXPECT_EQ(named.out, Transcript("other.txt", "3"));
+}
+
+TEST(Transcript, BundledDemoRunsWithoutArguments) {
+  auto result = RunProcess({TapeBinary()}, "\n");
+  EXPECT_EQ(result.out, Transcript("code.txt", "3210"));
+  EXPECT_EQ(result.status, 0);
+}
+
+TEST(Transcript, RunningOutOfMemoryEndsWithAMessage) {
+#ifdef CORVID_SANITIZED
+  GTEST_SKIP() << "the sanitizers reserve address space that a memory limit would cut";
+#else
+  TempDir dir;
+  // The head walks right forever, touching one new cell per step.
+  auto path = dir.Write("grow.txt", "( > + % )");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rlimit limit{256u << 20, 256u << 20};
+    setrlimit(RLIMIT_AS, &limit);
+    execl("/bin/sh", "sh", "-c", "exec \"$0\" \"$1\" </dev/null >/dev/null 2>\"$2\"",
+          TapeBinary().c_str(), path.c_str(), (dir.Path() / "err.txt").c_str(), nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 255);
+  EXPECT_EQ(testing::ReadFileBytes(dir.Path() / "err.txt"), "Out of memory\n");
+#endif
+}
+
+}  // namespace
+}  // namespace corvid

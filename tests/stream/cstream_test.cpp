@@ -1,0 +1,177 @@
+#include "stream/cstream.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace corvid {
+namespace {
+
+using testing::ReadFileBytes;
+using testing::TempDir;
+
+Ref<String> Name(const std::filesystem::path& path) { return FromBytes(path.string()); }
+
+TEST(FileStream, ReadsLinesUntilTheSizeMeasuredAtOpening) {
+  TempDir dir;
+  auto path = dir.Write("lines.txt", "a\r\nb");
+  auto s = TCStream::OpenFile(Name(path), 1, 0);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->Mode(), TCStream::MODE_READ);
+  EXPECT_EQ(s->Size(), 4);
+  EXPECT_EQ(ToBytes(s->ReadLine()), "a");
+  EXPECT_FALSE(s->Eof());
+  EXPECT_EQ(ToBytes(s->ReadLine()), "b");
+  EXPECT_TRUE(s->Eof());
+  EXPECT_EQ(s->ReadLine()->Length(), 0);
+  EXPECT_EQ(s->Pos(), 4);
+}
+
+TEST(FileStream, FastLineReaderAgreesWithTheByteByByteRules) {
+  TempDir dir;
+  std::string bytes("x\ry\0z\n\n\r\r\nlast", 15);
+  auto path = dir.Write("mixed.bin", bytes);
+  auto fast = TCStream::OpenFile(Name(path), 0, 0);
+  auto slow = TCStream::OpenFile(Name(path), 0, 0);
+  while (!fast->Eof()) {
+    Ref<String> expected = slow->TStream::ReadLine();
+    EXPECT_EQ(ToBytes(fast->ReadLine()), ToBytes(expected));
+    EXPECT_EQ(fast->Pos(), slow->Pos());
+  }
+  EXPECT_TRUE(slow->Eof());
+}
+
+TEST(FileStream, OpenModes) {
+  TempDir dir;
+  auto path = dir.Write("data.bin", "0123456789");
+  // Neither flag opens for reading.
+  auto neither = TCStream::OpenFile(Name(path), 0, 0);
+  ASSERT_TRUE(neither);
+  EXPECT_EQ(neither->ReadByte(), '0');
+  EXPECT_EQ(neither->Write(reinterpret_cast<const std::uint8_t*>("x"), 1), 0);
+  neither->Close();
+
+  auto both = TCStream::OpenFile(Name(path), 1, 1);
+  ASSERT_TRUE(both);
+  EXPECT_EQ(both->Mode(), TCStream::MODE_READ | TCStream::MODE_WRITE);
+  EXPECT_EQ(both->Size(), 10);
+  both->Seek(8);
+  both->WriteString("AB"_s);
+  both->Close();
+  EXPECT_EQ(ReadFileBytes(path), "01234567AB");
+
+  EXPECT_FALSE(TCStream::OpenFile(Name(dir.Path() / "missing"), 1, 1));
+  EXPECT_FALSE(TCStream::OpenFile(Name(dir.Path() / "missing"), 1, 0));
+}
+
+TEST(FileStream, WritingTruncatesAndTracksPositionAndSize) {
+  TempDir dir;
+  auto path = dir.Write("out.bin", "old contents here");
+  auto s = TCStream::OpenFile(Name(path), 0, 1);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->Mode(), TCStream::MODE_WRITE);
+  EXPECT_EQ(s->Size(), 0);
+  s->WriteString("0123456789"_s);
+  EXPECT_EQ(s->Pos(), 10);
+  EXPECT_EQ(s->Size(), 10);
+  EXPECT_EQ(s->Seek(4), 4);
+  s->WriteString("xy"_s);
+  EXPECT_EQ(s->Size(), 10);
+  EXPECT_EQ(s->Pos(), 6);
+  s->Close();
+  EXPECT_EQ(ReadFileBytes(path), "0123xy6789");
+}
+
+TEST(FileStream, BackslashesSeparateLikeSlashes) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.Path() / "sub");
+  dir.Write("sub/f.txt", "inside");
+  auto s = TCStream::OpenFile(FromBytes(dir.Path().string() + "\\sub\\f.txt"), 1, 0);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(ToBytes(s->ReadLine()), "inside");
+}
+
+TEST(FileStream, CloseIsIdempotentAndLeavesAnEmptyStream) {
+  TempDir dir;
+  auto s = TCStream::OpenFile(Name(dir.Write("f", "abc")), 1, 0);
+  EXPECT_EQ(s->Close(), 0);
+  EXPECT_EQ(s->Close(), 0);
+  EXPECT_TRUE(s->Eof());
+  EXPECT_EQ(s->Pos(), 0);
+  EXPECT_EQ(s->Size(), 0);
+  std::uint8_t byte;
+  EXPECT_EQ(s->Read(&byte, 1), 0);
+  EXPECT_EQ(s->Write(&byte, 1), 0);
+  EXPECT_EQ(s->ReadLine()->Length(), 0);
+}
+
+TEST(FileStream, DirectoriesDoNotOpen) {
+  TempDir dir;
+  EXPECT_FALSE(TCStream::OpenFile(Name(dir.Path()), 1, 0));
+  EXPECT_FALSE(TCStream::OpenFile(Name(dir.Path()), 1, 1));
+}
+
+// The C library may already hold part of the old contents in its buffer;
+// what matters is that the reader comes to an end, with Eof true.
+TEST(FileStream, ShrunkFileEndsInsteadOfReadingForever) {
+  TempDir dir;
+  std::string lines;
+  for (int i = 0; i < 20000; ++i) lines += "line\n";
+  auto path = dir.Write("shrinks.txt", lines);
+  auto s = TCStream::OpenFile(Name(path), 1, 0);
+  ASSERT_TRUE(s);
+  ASSERT_EQ(truncate(path.c_str(), 4), 0);
+  int read = 0;
+  while (!s->Eof() && read < 20000) {
+    s->ReadLine();
+    ++read;
+  }
+  EXPECT_LT(read, 20000);
+  EXPECT_TRUE(s->Eof());
+  EXPECT_EQ(s->Size(), s->Pos());
+  EXPECT_LT(s->Size(), 100000);
+
+  std::uint8_t buffer[4096];
+  while (s->Read(buffer, sizeof buffer) > 0) {
+  }
+  EXPECT_TRUE(s->Eof());
+}
+
+TEST(FileStream, PipeHasNoPositionAndEndsByAnEmptyRead) {
+  TempDir dir;
+  auto fifo = dir.Path() / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  pid_t writer = fork();
+  if (writer == 0) {
+    std::ofstream(fifo) << "piped\n";
+    _exit(0);
+  }
+  auto s = TCStream::OpenFile(Name(fifo), 1, 0);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->Pos(), -1);
+  EXPECT_EQ(s->Size(), 0);
+  EXPECT_FALSE(s->Eof());
+  EXPECT_EQ(ToBytes(s->ReadLine()), "piped");
+  std::uint8_t byte;
+  EXPECT_EQ(s->Read(&byte, 1), 0);
+  EXPECT_EQ(s->Pos(), -1);
+  waitpid(writer, nullptr, 0);
+}
+
+TEST(FileStream, DestroyingTheStreamFlushesAndClosesTheFile) {
+  TempDir dir;
+  auto path = dir.Path() / "dropped.txt";
+  {
+    auto s = TCStream::OpenFile(Name(path), 0, 1);
+    s->WriteLine("kept"_s);
+  }
+  EXPECT_EQ(ReadFileBytes(path), "kept\r\n");
+}
+
+}  // namespace
+}  // namespace corvid
