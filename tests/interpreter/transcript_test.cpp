@@ -86,8 +86,9 @@ TEST(Transcript, EndOfInputAtTheFinalPromptIsAnUncaughtReadError) {
 TEST(Transcript, FinalPromptTakesOneWholeLineInAnyCoding) {
   TempDir dir;
   auto path = dir.Write("p.txt", "");
-  for (const char* input : {"\n", "anything at all\r\n", "\xC3\xA9\n", std::string("a\0b", 3).c_str()}) {
-    auto result = RunProcess({TapeBinary(), path.string()}, std::string(input) + "\n");
+  for (const std::string& input : {std::string("\n"), std::string("anything at all\r\n"),
+                                   std::string("\xC3\xA9\n"), std::string("a\0b\n", 4)}) {
+    auto result = RunProcess({TapeBinary(), path.string()}, input);
     EXPECT_EQ(result.status, 0);
   }
 }
