@@ -83,6 +83,14 @@ void ShowStart() {
   line("wide=", String::FormatInt(WideCallMode() ? 1 : 0));
 }
 
+// Reads as many lines as the second argument says, each shown in brackets.
+std::string lineCount;
+void ReadLines() {
+  for (int i = std::stoi(lineCount); i > 0; --i) {
+    PutStdout(Concat(Concat("["_s, GetStdinLine()), "]"_s));
+  }
+}
+
 [[noreturn]] void RaiseFromNoexcept() noexcept { RaiseRuntimeError("escaped a noexcept"_s); }
 
 int Entry() {
@@ -131,6 +139,8 @@ int Entry() {
          NullWrite();
        }},
       {"show-start", ShowStart},
+      {"read-lines", ReadLines},
+      {"put-units", [] { PutStdout(String::FromWideSpan(u"a\0b\u0141", 4)); }},
   };
   auto found = scenarios.find(scenario);
   if (found == scenarios.end()) return 3;
@@ -142,5 +152,6 @@ int Entry() {
 
 int main(int argc, char** argv) {
   if (argc > 1) scenario = argv[1];
+  lineCount = argc > 2 ? argv[2] : "1";
   return corvid::RunMain(argc, argv, Entry);
 }
