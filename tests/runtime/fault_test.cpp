@@ -76,6 +76,14 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
+TEST(FaultingChild, FaultWhileEndingEndsAtOnce) {
+  auto result = testing::RunProcess({testing::HelperBinary(), "fault-at-end"});
+  ASSERT_FALSE(result.timedOut);
+  EXPECT_EQ(result.err, "Windows exception\nEXCEPTION_ACCESS_VIOLATION\n");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "");  // no second normal exit, so no more end functions
+}
+
 TEST(FaultingChild, CallsTheStopHookAfterTheReport) {
   auto result = testing::RunProcess({testing::HelperBinary(), "fault-stop-hook"});
   EXPECT_EQ(result.err, "Windows exception\nEXCEPTION_ACCESS_VIOLATION\n[stop hook]\n");

@@ -133,6 +133,11 @@ int Entry() {
       {"fault-recursion", [] { Recurse(0); }},
       {"fault-illegal", [] { __builtin_trap(); }},
       {"fault-breakpoint", [] { Breakpoint(); }},
+      {"fault-at-end",
+       [] {
+         AtEnd(NullWrite);
+         EndProgram();
+       }},
       {"fault-stop-hook",
        [] {
          DebugStopHook = StopMarker;
