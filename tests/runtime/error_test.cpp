@@ -30,17 +30,6 @@ std::string CatchAs(void (*body)(), const char* label) {
 
 std::string Text8(const Ref<String>& s) { return ToBytes(s); }
 
-TEST(ErrorClasses, FixedMessages) {
-  EXPECT_EQ(Text8(MakeRef<TNullObjectException>()->ToString()),
-            "Attempt to access field or method of Null object");
-  EXPECT_EQ(Text8(MakeRef<TNullMethodException>()->ToString()), "Attempt to call abstract method");
-  EXPECT_EQ(Text8(MakeRef<TNullFunctionException>()->ToString()),
-            "Attempt to call uninitialized function pointer");
-  EXPECT_EQ(Text8(MakeRef<TArrayBoundsException>()->ToString()),
-            "Attempt to index array element beyond array length");
-  EXPECT_EQ(Text8(MakeRef<TOutOfDataException>()->ToString()), "Attempt to read beyond end of data");
-}
-
 TEST(ErrorClasses, RootClassShowsItsAddress) {
   auto error = MakeRef<TCorvidException>();
   char expected[32];
@@ -158,16 +147,6 @@ TEST(CatchByClass, ElevenNestedBlocksCatchAtTheRightLevel) {
   for (int level = 0; level <= 10; ++level) EXPECT_EQ(Nest(10, level), level);
 }
 
-TEST(CatchByClass, RaisedObjectOutlivesTheRaiser) {
-  Ref<Object> kept;
-  try {
-    RaiseRuntimeError(Concat("built "_s, "at run time"_s));
-  } catch (const Raised& raised) {
-    kept = raised.Error();
-  }
-  EXPECT_EQ(Text8(kept->ToString()), "built at run time");
-}
-
 std::string logged;
 int stops = 0;
 
@@ -184,15 +163,6 @@ TEST(DebugHooks, ForwardToReplacedHooks) {
   DebugLogHook = oldLog;
   EXPECT_EQ(stops, 1);
   EXPECT_EQ(logged, "note");
-}
-
-TEST(CastTo, FollowsTheClassChain) {
-  Ref<Object> error = TRuntimeException::Create("x"_s);
-  EXPECT_TRUE(CastTo<TCorvidException>(error));
-  EXPECT_TRUE(CastTo<Object>(error));
-  EXPECT_FALSE(CastTo<TNullObjectException>(error));
-  EXPECT_FALSE(CastTo<String>(error));
-  EXPECT_FALSE(CastTo<TCorvidException>(Ref<Object>()));
 }
 
 // ---- Uncaught errors end the process --------------------------------------
