@@ -1,9 +1,12 @@
 #include "runtime/app.h"
 
 #include <cstring>
+#include <exception>
 #include <new>
+#include <string>
 
 #include "runtime/error.h"
+#include "runtime/fault.h"
 #include "runtime/module.h"
 #include "runtime/platform.h"
 
@@ -17,6 +20,9 @@ struct ProgramValues {
   Ref<String> programDir = String::Empty();
   Ref<String> programTitle = String::Empty();
   std::vector<Ref<String>> args;
+  bool wideCalls = false;
+  bool mainThreadKnown = false;
+  long mainThread = 0;
 };
 
 // Program-wide values stay valid while the process exits.
@@ -35,28 +41,99 @@ Ref<String> WithForwardSlashes(const std::string& path) {
   platform::ExitProcess(255);
 }
 
-}  // namespace
-
-int RunMain(int argc, char** argv, int (*entry)()) {
+// Inside a catch: hands what was caught to the uncaught-error report.
+[[noreturn]] void ReportCaught() {
   try {
-    StartApplication(argc, argv);
-    return entry();
+    throw;
   } catch (const Raised& raised) {
     ReportUnhandled(raised.Error());
   } catch (const std::bad_alloc&) {
     ReportOutOfMemory();
+  } catch (const std::exception& failure) {
+    ReportUnhandled(TRuntimeException::Create(String::FromNarrowZ(failure.what())));
+  } catch (...) {
+    ReportUnhandled(TRuntimeException::Create("Unknown failure"_s));
   }
+}
+
+// An error that escapes where C++ cannot pass it on (a destructor, a
+// noexcept function) is still an uncaught error, not an abort.
+[[noreturn]] void OnTerminate() {
+  if (std::current_exception()) {
+    try {
+      std::rethrow_exception(std::current_exception());
+    } catch (...) {
+      ReportCaught();
+    }
+  }
+  static const char kMessage[] = "Terminated\n";
+  platform::WriteStderrRaw(kMessage, sizeof kMessage - 1);
+  platform::ExitImmediately(255);
+}
+
+void PutBytes(const Ref<String>& text, platform::File* file) {
+  const std::string bytes = ToBytes(text);
+  platform::FileWrite(file, bytes.data(), bytes.size());
+  platform::FileFlush(file);
+}
+
+std::vector<EndFunction>& EndFunctions() {
+  static NoDestroy<std::vector<EndFunction>> functions;
+  return functions.get();
+}
+
+// One of these is registered with the runtime library per AtEnd call. Both
+// lists run last-in first-out, so each call takes the latest function left.
+void RunLatestEndFunction() {
+  platform::NoteExitStarted();
+  auto& functions = EndFunctions();
+  if (functions.empty()) return;
+  EndFunction function = functions.back();
+  functions.pop_back();
+  try {
+    function();
+  } catch (...) {
+    ReportCaught();
+  }
+}
+
+// Names the system cannot hold: a zero byte would cut them short.
+bool HoldsZero(const std::string& bytes) { return bytes.find('\0') != std::string::npos; }
+
+}  // namespace
+
+int RunMain(int argc, char** argv, int (*entry)()) {
+  InstallFaultReport();
+  std::set_terminate(OnTerminate);
+  int status = 0;
+  try {
+    StartApplication(argc, argv);
+    StartRuntimeModule();
+    status = entry();
+  } catch (...) {
+    ReportCaught();
+  }
+  platform::NoteExitStarted();
+  return status;
 }
 
 void StartApplication(int argc, char** argv) {
   ProgramValues& v = Values();
+  v.wideCalls = false;
   v.startDir = WithForwardSlashes(platform::CurrentDirectory());
-  v.programFile = WithForwardSlashes(platform::ExecutablePath());
+  const std::string executable = platform::ExecutablePath();
+  v.programFile = WithForwardSlashes(executable);
   v.programDir = DirectoryPart(v.programFile);
-  platform::ChangeDirectory(TempNarrowZ(v.programDir));
+  // A backslash is an ordinary character in a name here, so the directory
+  // is taken from the path as the system gave it; ProgramDir shows the
+  // path with forward slashes.
+  const std::string home = ToBytes(DirectoryPart(FromBytes(executable)));
+  platform::ChangeDirectory(home.c_str());
   v.programTitle = "Corvid Application"_s;
   v.args.clear();
   for (int i = 0; i < argc; ++i) v.args.push_back(String::FromNarrowZ(argv[i]));
+  v.mainThread = platform::CurrentThreadId();
+  v.mainThreadKnown = true;
 }
 
 const Ref<String>& StartDir() { return Values().startDir; }
@@ -64,6 +141,7 @@ const Ref<String>& ProgramFile() { return Values().programFile; }
 const Ref<String>& ProgramDir() { return Values().programDir; }
 const Ref<String>& ProgramTitle() { return Values().programTitle; }
 const std::vector<Ref<String>>& ProgramArgs() { return Values().args; }
+bool WideCallMode() { return Values().wideCalls; }
 
 Ref<String> DirectoryPart(const Ref<String>& pathRef) {
   const String& path = Text(pathRef);
@@ -76,15 +154,8 @@ Ref<String> DirectoryPart(const Ref<String>& pathRef) {
   return String::FromWideSpan(path.Data(), last);
 }
 
-void PutStdout(const Ref<String>& text) {
-  platform::FilePutText(TempNarrowZ(text), platform::StdOut());
-  platform::FileFlush(platform::StdOut());
-}
-
-void PutStderr(const Ref<String>& text) {
-  platform::FilePutText(TempNarrowZ(text), platform::StdErr());
-  platform::FileFlush(platform::StdErr());
-}
+void PutStdout(const Ref<String>& text) { PutBytes(text, platform::StdOut()); }
+void PutStderr(const Ref<String>& text) { PutBytes(text, platform::StdErr()); }
 
 Ref<String> GetStdinLine() {
   std::string line;
@@ -108,5 +179,52 @@ Ref<String> GetStdinLine() {
 }
 
 void EndProgram() { platform::ExitProcess(0); }
+
+void AtEnd(EndFunction function) {
+  if (!function) return;
+  EndFunctions().push_back(function);
+  if (!platform::AtExit(RunLatestEndFunction)) EndFunctions().pop_back();
+}
+
+Int ElapsedMillis() {
+  return static_cast<Int>(static_cast<std::uint32_t>(platform::MonotonicMillis()));
+}
+
+void SleepMillis(Int milliseconds) {
+  if (milliseconds < 0) return;
+  platform::Sleep(static_cast<std::uint32_t>(milliseconds));
+}
+
+Ref<String> GetEnv(const Ref<String>& name) {
+  const std::string bytes = ToBytes(name);
+  std::string value;
+  if (HoldsZero(bytes) || !platform::GetEnvironment(bytes.c_str(), value)) return String::Empty();
+  return FromBytes(value);
+}
+
+Int PutEnv(const Ref<String>& setting) {
+  const std::string bytes = ToBytes(setting);
+  const std::size_t equals = bytes.find('=');
+  if (equals == std::string::npos || equals == 0 || HoldsZero(bytes)) return -1;
+  const std::string name = bytes.substr(0, equals);
+  const std::string value = bytes.substr(equals + 1);
+  bool done = value.empty() ? platform::UnsetEnvironment(name.c_str())
+                            : platform::SetEnvironment(name.c_str(), value.c_str());
+  return done ? 0 : -1;
+}
+
+Int RunCommand(const Ref<String>& commandLine) {
+  const std::string command = ToBytes(commandLine);
+  if (HoldsZero(command)) return -1;
+  platform::FlushAll();
+  platform::CommandResult result = platform::RunShellCommand(command.c_str());
+  if (!result.started) return result.error;
+  return result.exited ? result.status : -1;
+}
+
+Int IsMainThread() {
+  const ProgramValues& v = Values();
+  return v.mainThreadKnown && v.mainThread == platform::CurrentThreadId() ? 1 : 0;
+}
 
 }  // namespace corvid

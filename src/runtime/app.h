@@ -9,14 +9,18 @@
 
 namespace corvid {
 
-/// The process's main routine: runs the runtime start (StartApplication),
-/// then `entry`. An error that nothing caught goes to UnhandledErrorHook;
-/// running out of memory ends the process with a message and status 255.
+/// The process's main routine: installs the platform-fault report, runs the
+/// runtime start (StartApplication), starts the runtime module, then runs
+/// `entry` and returns its result. An error that nothing caught goes to
+/// UnhandledErrorHook, and so does a C++ library exception (as a
+/// TRuntimeException with its text), here or wherever it would otherwise
+/// end the process; running out of memory ends the process with a message
+/// and status 255.
 int RunMain(int argc, char** argv, int (*entry)());
 
 /// The runtime start, in order: StartDir, ProgramFile, ProgramDir, change of
-/// the working directory to ProgramDir (failure ignored), ProgramTitle,
-/// ProgramArgs.
+/// the working directory to the executable's directory (failure ignored),
+/// ProgramTitle, ProgramArgs, the main thread's identity.
 void StartApplication(int argc, char** argv);
 
 const Ref<String>& StartDir();
@@ -32,7 +36,12 @@ const std::vector<Ref<String>>& ProgramArgs();
 /// stays ("D:/run.exe" gives "D:/").
 Ref<String> DirectoryPart(const Ref<String>& path);
 
-/// Low 8 bits of each unit to standard output, then a flush.
+/// Whether names go to the system as 16-bit text. The system's calls take
+/// bytes here, so it stays off.
+bool WideCallMode();
+
+/// Low 8 bits of each unit to standard output, then a flush. Every unit is
+/// written, a zero unit as a zero byte.
 void PutStdout(const Ref<String>& text);
 /// The same on standard error.
 void PutStderr(const Ref<String>& text);
@@ -40,7 +49,40 @@ void PutStderr(const Ref<String>& text);
 /// (and without one white-space byte before it). At end of input: what was
 /// collected, the empty string when nothing was.
 Ref<String> GetStdinLine();
-/// Normal end of the process with status 0.
+/// Normal end of the process with status 0: end functions run, C streams
+/// are flushed.
 [[noreturn]] void EndProgram();
+
+using EndFunction = void (*)();
+/// Registers `function` for the normal end of the process; the last
+/// registered runs first. An error that one of them raises and does not
+/// catch is reported like any uncaught error (its text, status 255) and
+/// ends the process at once, skipping the end functions still to run.
+void AtEnd(EndFunction function);
+
+/// A monotonic millisecond clock; it wraps around and may be negative.
+Int ElapsedMillis();
+/// Suspends the calling thread for `milliseconds`; a negative value returns
+/// at once.
+void SleepMillis(Int milliseconds);
+
+/// Value of the environment variable, one unit per byte; the empty string
+/// when it is not set.
+Ref<String> GetEnv(const Ref<String>& name);
+/// Applies a setting "NAME=VALUE"; "NAME=" removes the variable. The text is
+/// copied. Returns 0, or -1 for a setting without "=" or with an empty or
+/// impossible name (nothing changes then).
+Int PutEnv(const Ref<String>& setting);
+
+/// Runs the command line with the system shell, sharing the standard
+/// handles (C output streams are flushed first so output keeps its order),
+/// and waits for it. Returns its exit status, -1 when it did not exit
+/// normally (a signal ended it) or when the text holds a zero unit (no
+/// command line can), or the error number when it could not be started.
+/// Raises nothing.
+Int RunCommand(const Ref<String>& commandLine);
+
+/// 1 on the thread that ran StartApplication, else 0 (also before it ran).
+Int IsMainThread();
 
 }  // namespace corvid

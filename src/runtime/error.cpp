@@ -5,7 +5,10 @@
 
 namespace corvid {
 
-void Throw(const Ref<Object>& error) { throw Raised(error); }
+void Throw(const Ref<Object>& error) {
+  if (!error) throw Raised(MakeRef<TNullObjectException>());
+  throw Raised(error);
+}
 
 Ref<String> TNullObjectException::ToString() {
   return "Attempt to access field or method of Null object"_s;
@@ -36,9 +39,18 @@ void RaiseText(const char* text) { Throw(String::FromNarrowZ(text)); }
 
 namespace {
 
+// An error whose own ToString raises is still reported, by its address.
+Ref<String> ErrorText(const Ref<Object>& error) {
+  if (!error) return "Null"_s;
+  try {
+    return error->ToString();
+  } catch (const Raised&) {
+    return error->Object::ToString();
+  }
+}
+
 void DefaultUnhandledError(const Ref<Object>& error) {
-  Ref<String> text = error ? error->ToString() : "Null"_s;
-  PutStderr(text);
+  PutStderr(ErrorText(error));
   platform::ExitProcess(255);
 }
 

@@ -32,7 +32,8 @@ class Raised {
   Ref<Object> error_;
 };
 
-/// Raises `error` (any object). Never returns.
+/// Raises `error` (any object). Never returns. Null is not an object a
+/// catch can match, so raising Null raises a TNullObjectException instead.
 [[noreturn]] void Throw(const Ref<Object>& error);
 
 /// Root of the runtime's error classes. ToString is Object's (the address).
@@ -87,11 +88,14 @@ using StopHook = void (*)();
 using LogHook = void (*)(const Ref<String>& message);
 
 /// Called with an error that nothing caught. The default writes the error's
-/// text to standard error and ends the process with status 255. A
-/// replacement must not return.
+/// ToString, each unit narrowed to its low 8 bits, to standard error with no
+/// line end, flushes it and ends the process through the normal exit with
+/// status 255 (end functions run). A replacement should not return; if it
+/// does, the process ends as the default would.
 extern ErrorHook UnhandledErrorHook;
 /// Called by DebugStop and after a platform fault is reported; does nothing
-/// by default.
+/// by default. After a fault it runs inside a signal handler, so a
+/// replacement must keep to async-signal-safe calls.
 extern StopHook DebugStopHook;
 /// Called by DebugLog; does nothing by default.
 extern LogHook DebugLogHook;

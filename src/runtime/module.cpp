@@ -1,6 +1,8 @@
 #include "runtime/module.h"
 
+#include "runtime/app.h"
 #include "runtime/object.h"
+#include "runtime/platform.h"
 
 namespace corvid {
 
@@ -9,6 +11,13 @@ namespace {
 std::vector<std::string>& Started() {
   static NoDestroy<std::vector<std::string>> names;
   return names.get();
+}
+
+// Output still in the standard streams' buffers when the end functions
+// run reaches its reader before the process goes.
+void FlushStandardStreams() {
+  platform::FileFlush(platform::StdOut());
+  platform::FileFlush(platform::StdErr());
 }
 
 }  // namespace
@@ -26,6 +35,10 @@ void StartStdlibModule() {
   static ModuleFlag flag;
   if (!flag.Begin()) return;
   StartRuntimeModule();
+  // A peer that closes a socket or pipe must give a failed write, not end
+  // the process.
+  platform::IgnoreBrokenPipe();
+  AtEnd(FlushStandardStreams);
   ModuleStarted("standard-library bindings");
 }
 

@@ -36,7 +36,9 @@ const std::vector<std::string>& StartedModules();
 
 // Start functions of the runtime layer's modules.
 void StartRuntimeModule();
-/// The standard-library bindings: socket support, exit-time clean-up.
+/// The standard-library bindings: a write to a closed socket or pipe fails
+/// instead of ending the process; the exit-time clean-up is registered.
+/// The standard handles are platform::StdIn, StdOut and StdErr.
 void StartStdlibModule();
 void StartMathModule();
 void StartRandomModule();

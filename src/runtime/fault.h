@@ -1,0 +1,39 @@
+// The platform-fault report: hardware faults (bad memory access, division
+// by zero, illegal instructions, stack overflow) end the process with the
+// fault's name instead of dying silently.
+#pragma once
+
+namespace corvid {
+
+/// The caption written above every fault name.
+inline constexpr char kFaultCaption[] = "Windows exception";
+
+/// The name of the fault that `signal` with si_code `code` reports, one of
+/// the platform's fault names ("EXCEPTION_ACCESS_VIOLATION" ...); a
+/// segmentation fault at the edge of the stack is "EXCEPTION_STACK_OVERFLOW";
+/// anything not in the table is "EXCEPTION_UNKNOWN". Never null.
+const char* FaultName(int signal, int code, bool stackOverflow);
+
+/// Installs the fault report for the process; RunMain calls it before any
+/// module starts. A fault then writes to standard error, with nothing but
+/// async-signal-safe calls,
+///
+///   Windows exception\n
+///   EXCEPTION_ACCESS_VIOLATION\n
+///
+/// (the caption, then the name, each on its own line), calls DebugStopHook,
+/// and ends the process with status 0. Platform faults never become error
+/// objects; try blocks do not see them.
+///
+/// The end: after an ordinary fault the normal exit runs, so that end
+/// functions run and C streams are flushed; a watchdog ends the process
+/// anyway if that exit hangs (a fault inside a lock the exit needs). After a
+/// stack overflow, a fault during the report or exit, or a fault while the
+/// process was already ending, it ends at once without exit functions, since
+/// running more code there is not sound.
+///
+/// The alternate stack is the calling thread's; the system runs on one
+/// thread.
+void InstallFaultReport();
+
+}  // namespace corvid

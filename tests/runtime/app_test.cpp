@@ -1,0 +1,218 @@
+// Application services: start-up values, the directory rules, standard
+// input lines, end functions, the clock, the environment and commands.
+#include "runtime/app.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "runtime/module.h"
+#include "support/test_support.h"
+
+namespace corvid {
+namespace {
+
+std::string Bytes(const Ref<String>& s) { return ToBytes(s); }
+
+TEST(DirectoryPart, Rules) {
+  EXPECT_EQ(Bytes(DirectoryPart("D:/games/tool/run.exe"_s)), "D:/games/tool");
+  EXPECT_EQ(Bytes(DirectoryPart("D:/run.exe"_s)), "D:/");
+  EXPECT_EQ(Bytes(DirectoryPart("/usr/bin/tape"_s)), "/usr/bin");
+  EXPECT_EQ(Bytes(DirectoryPart("/tape"_s)), "");  // separator at index 0
+  EXPECT_EQ(Bytes(DirectoryPart("tape"_s)), "");   // no separator
+  EXPECT_EQ(Bytes(DirectoryPart(""_s)), "");
+  EXPECT_EQ(Bytes(DirectoryPart(nullptr)), "");
+  EXPECT_EQ(Bytes(DirectoryPart("a//b"_s)), "a/");
+}
+
+// ---- Start-up, watched in a child ------------------------------------------
+
+std::string StartValue(const std::string& shown, const std::string& label) {
+  std::string all;
+  for (std::size_t at = 0; (at = shown.find(label + "=", at)) != std::string::npos;) {
+    if (at > 0 && shown[at - 1] != '\n') {
+      ++at;
+      continue;
+    }
+    std::size_t begin = at + label.size() + 1;
+    std::size_t end = shown.find('\n', begin);
+    if (!all.empty()) all += "|";
+    all += shown.substr(begin, end - begin);
+    at = end;
+  }
+  return all;
+}
+
+TEST(StartUp, ValuesAndWorkingDirectory) {
+  testing::TempDir launch;
+  const std::string helper = testing::HelperBinary();
+  const std::string helperDir = std::filesystem::path(helper).parent_path().string();
+  auto result = testing::RunProcess({helper, "show-start", "two words", "caf\xe9", ""}, "", 20,
+                                    launch.Path().string());
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(StartValue(result.out, "start"), std::filesystem::canonical(launch.Path()).string());
+  EXPECT_EQ(StartValue(result.out, "file"), helper);
+  EXPECT_EQ(StartValue(result.out, "dir"), helperDir);
+  EXPECT_EQ(StartValue(result.out, "cwd"), helperDir);
+  EXPECT_EQ(StartValue(result.out, "title"), "Corvid Application");
+  // Arguments byte for byte, the empty one included.
+  EXPECT_EQ(StartValue(result.out, "arg"), helper + "|show-start|two words|caf\xe9|");
+  EXPECT_EQ(StartValue(result.out, "main"), "1");
+  EXPECT_EQ(StartValue(result.out, "wide"), "0");
+}
+
+TEST(StartUp, BackslashInTheDirectoryStillReachesIt) {
+  testing::TempDir place;
+  auto dir = place.Path() / "odd\\name";
+  std::filesystem::create_directory(dir);
+  auto copy = dir / "helper";
+  std::filesystem::copy_file(testing::HelperBinary(), copy);
+  std::filesystem::permissions(copy, std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
+  auto result = testing::RunProcess({copy.string(), "show-start"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  const std::string real = std::filesystem::canonical(dir).string();
+  std::string shown = real;
+  for (char& c : shown) {
+    if (c == '\\') c = '/';
+  }
+  EXPECT_EQ(StartValue(result.out, "dir"), shown);
+  EXPECT_EQ(StartValue(result.out, "cwd"), real);
+}
+
+TEST(StartUp, OnlyTheStartingThreadIsMain) {
+  int other = -1;
+  std::thread([&] { other = IsMainThread(); }).join();
+  EXPECT_EQ(other, 0);
+}
+
+// ---- Standard output and input ---------------------------------------------
+
+TEST(PutStdout, WritesTheLowByteOfEveryUnit) {
+  auto result = testing::RunProcess({testing::HelperBinary(), "put-units"});
+  EXPECT_EQ(result.out, std::string("a\0bA[end]", 9));
+}
+
+std::string ReadLines(const std::string& input, int count) {
+  auto result = testing::RunProcess({testing::HelperBinary(), "read-lines", std::to_string(count)},
+                                    input);
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_EQ(result.status, 0) << result.err;
+  return result.out.substr(0, result.out.size() - 5);  // less "[end]"
+}
+
+TEST(GetStdinLine, TrailingWhiteSpaceAndLineEnds) {
+  EXPECT_EQ(ReadLines("A\n", 1), "[A]");
+  EXPECT_EQ(ReadLines("x\r\n", 1), "[x]");
+  EXPECT_EQ(ReadLines(" \n", 1), "[]");
+  EXPECT_EQ(ReadLines("a \n", 1), "[a]");
+  EXPECT_EQ(ReadLines("ab  \n", 1), "[ab ]");
+  EXPECT_EQ(ReadLines("\n\nq\n", 3), "[][][q]");
+  EXPECT_EQ(ReadLines("\xc3\xa9\n", 1), "[\xc3\xa9]");
+}
+
+TEST(GetStdinLine, LongLinesArriveWhole) {
+  const std::string letters300(300, 'k');
+  EXPECT_EQ(ReadLines(letters300 + "\nz\n", 2), "[" + letters300 + "][z]");
+  const std::string letters255(255, 'm');
+  EXPECT_EQ(ReadLines(letters255 + "\nz\n", 2), "[" + letters255 + "][z]");
+  const std::string letters254(254, 'n');
+  EXPECT_EQ(ReadLines(letters254 + "\nz\n", 2), "[" + letters254 + "][z]");
+}
+
+TEST(GetStdinLine, EndOfInputGivesWhatWasCollected) {
+  EXPECT_EQ(ReadLines("", 2), "[][]");
+  EXPECT_EQ(ReadLines("abc", 3), "[abc][][]");
+  EXPECT_EQ(ReadLines(std::string(600, 'r'), 2), "[" + std::string(600, 'r') + "][]");
+}
+
+// ---- End of the process ----------------------------------------------------
+
+TEST(AtEnd, LastRegisteredRunsFirst) {
+  auto result = testing::RunProcess({testing::HelperBinary(), "end-order"});
+  EXPECT_EQ(result.out, "[second][first][end]");
+  EXPECT_EQ(result.status, 0);
+}
+
+// ---- Clock and sleep ---------------------------------------------------------
+
+TEST(Clock, SleepAdvancesTheClock) {
+  const Int before = ElapsedMillis();
+  SleepMillis(30);
+  // Unsigned difference: the clock may wrap between the two readings.
+  const auto passed = static_cast<std::uint32_t>(ElapsedMillis()) - static_cast<std::uint32_t>(before);
+  EXPECT_GE(passed, 30u);
+}
+
+TEST(Clock, NegativeAndZeroSleepsReturn) {
+  SleepMillis(-5);
+  SleepMillis(INT32_MIN);
+  SleepMillis(0);
+}
+
+// ---- Environment -------------------------------------------------------------
+
+TEST(Environment, SetReadAndRemove) {
+  EXPECT_EQ(PutEnv(Concat("CORVID_TEST_VAR="_s, FromBytes("v\xe9 1"))), 0);
+  // The setting was a temporary string; the variable outlives it.
+  EXPECT_EQ(Bytes(GetEnv("CORVID_TEST_VAR"_s)), "v\xe9 1");
+  EXPECT_EQ(PutEnv("CORVID_TEST_VAR=a=b"_s), 0);
+  EXPECT_EQ(Bytes(GetEnv("CORVID_TEST_VAR"_s)), "a=b");
+  EXPECT_EQ(PutEnv("CORVID_TEST_VAR="_s), 0);
+  EXPECT_EQ(GetEnv("CORVID_TEST_VAR"_s), String::Empty());
+  EXPECT_EQ(getenv("CORVID_TEST_VAR"), nullptr);
+}
+
+TEST(Environment, MalformedSettingsChangeNothing) {
+  EXPECT_EQ(PutEnv("CORVID_NO_EQUALS"_s), -1);
+  EXPECT_EQ(PutEnv("=value"_s), -1);
+  EXPECT_EQ(PutEnv(nullptr), -1);
+  EXPECT_EQ(PutEnv(String::FromWideSpan(u"CORVID_Z\0=1", 11)), -1);
+  EXPECT_EQ(getenv("CORVID_Z"), nullptr);
+  EXPECT_EQ(GetEnv("CORVID_SURELY_NOT_SET_42"_s), String::Empty());
+  EXPECT_EQ(GetEnv(""_s), String::Empty());
+}
+
+// ---- Commands ------------------------------------------------------------------
+
+TEST(RunCommand, ExitCodes) {
+  EXPECT_EQ(RunCommand("true"_s), 0);
+  EXPECT_EQ(RunCommand("exit 3"_s), 3);
+  EXPECT_EQ(RunCommand("exit 255"_s), 255);
+  EXPECT_EQ(RunCommand("kill -KILL $$"_s), -1);
+  EXPECT_EQ(RunCommand("corvid-no-such-command-anywhere 2>/dev/null"_s), 127);
+  EXPECT_EQ(RunCommand(String::FromWideSpan(u"true\0; exit 4", 13)), -1);
+}
+
+TEST(RunCommand, SeesTheEnvironmentAndWorkingDirectory) {
+  ASSERT_EQ(PutEnv("CORVID_CMD_VAR=42"_s), 0);
+  EXPECT_EQ(RunCommand("test \"$CORVID_CMD_VAR\" = 42"_s), 0);
+  EXPECT_EQ(RunCommand(Concat("test \"$PWD\" = "_s, FromBytes(std::filesystem::current_path().string()))), 0);
+  PutEnv("CORVID_CMD_VAR="_s);
+}
+
+TEST(RunCommand, ChildGetsDefaultBrokenPipe) {
+  StartStdlibModule();  // ignores broken pipes in this process
+  // With the default disposition the shell dies of the signal; had it
+  // inherited the ignored one, it would go on and exit 0.
+  EXPECT_EQ(RunCommand("kill -PIPE $$; exit 0"_s), -1);
+}
+
+TEST(StdlibModule, BrokenPipeIsAnErrorNotAnEnd) {
+  StartStdlibModule();
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  close(ends[0]);
+  errno = 0;
+  EXPECT_EQ(write(ends[1], "x", 1), -1);
+  EXPECT_EQ(errno, EPIPE);
+  close(ends[1]);
+}
+
+}  // namespace
+}  // namespace corvid

@@ -1,0 +1,241 @@
+// Raising and catching errors by class, the error classes' texts, the hooks,
+// and how an uncaught error ends a process.
+#include "runtime/error.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace corvid {
+namespace {
+
+// Catches by class the way library code does; tells which clause caught.
+template <class T>
+std::string CatchAs(void (*body)(), const char* label) {
+  try {
+    body();
+  } catch (const Raised& raised) {
+    auto error = raised.As<T>();
+    if (!error) throw;
+    return label;
+  }
+  return "none";
+}
+
+std::string Text8(const Ref<String>& s) { return ToBytes(s); }
+
+TEST(ErrorClasses, RootClassShowsItsAddress) {
+  auto error = MakeRef<TCorvidException>();
+  char expected[32];
+  std::snprintf(expected, sizeof expected, "%p", static_cast<void*>(error.Get()));
+  EXPECT_EQ(Text8(error->ToString()), expected);
+}
+
+TEST(ErrorClasses, RuntimeErrorKeepsItsMessageObject) {
+  EXPECT_EQ(MakeRef<TRuntimeException>()->ToString(), String::Empty());
+  Ref<String> message = "List index out of range"_s;
+  auto error = TRuntimeException::Create(message);
+  EXPECT_EQ(error->ToString(), message);  // the same object, not a copy
+  auto fromNull = TRuntimeException::Create(nullptr);
+  EXPECT_EQ(Text8(fromNull->ToString()), "");
+}
+
+TEST(ErrorClasses, ReservedSlotsRaiseAString) {
+  auto object = MakeRef<TRuntimeException>();
+  for (auto slot : {&Object::Reserved1, &Object::Reserved2, &Object::Reserved3}) {
+    try {
+      ((*object).*slot)();
+      FAIL() << "no error";
+    } catch (const Raised& raised) {
+      auto text = raised.As<String>();
+      ASSERT_TRUE(text);
+      EXPECT_EQ(Text8(text), "Illegal call to reserved method");
+    }
+  }
+}
+
+TEST(RaiseHelpers, EachRaisesItsClass) {
+  EXPECT_EQ(CatchAs<TNullObjectException>(RaiseNullObject, "yes"), "yes");
+  EXPECT_EQ(CatchAs<TNullMethodException>(RaiseAbstractMethod, "yes"), "yes");
+  EXPECT_EQ(CatchAs<TNullFunctionException>(RaiseNullFunction, "yes"), "yes");
+  EXPECT_EQ(CatchAs<TArrayBoundsException>(RaiseArrayBounds, "yes"), "yes");
+  EXPECT_EQ(CatchAs<TOutOfDataException>(RaiseOutOfData, "yes"), "yes");
+  EXPECT_EQ(CatchAs<TRuntimeException>([] { RaiseRuntimeError("x"_s); }, "yes"), "yes");
+  EXPECT_EQ(CatchAs<String>([] { RaiseText("C Assert failed"); }, "yes"), "yes");
+}
+
+TEST(RaiseHelpers, RaisingNullRaisesNullObjectError) {
+  EXPECT_EQ(CatchAs<TNullObjectException>([] { Throw(nullptr); }, "yes"), "yes");
+}
+
+TEST(CatchByClass, BaseClauseCatchesSubclassesButNotStrings) {
+  EXPECT_EQ(CatchAs<TCorvidException>([] { RaiseRuntimeError("x"_s); }, "base"), "base");
+  EXPECT_EQ(CatchAs<TCorvidException>(RaiseAbstractMethod, "base"), "base");
+  EXPECT_THROW(CatchAs<TCorvidException>([] { Throw("plain"_s); }, "base"), Raised);
+  EXPECT_THROW(CatchAs<TArrayBoundsException>(RaiseOutOfData, "sibling"), Raised);
+}
+
+TEST(CatchByClass, ObjectClauseCatchesEverything) {
+  EXPECT_EQ(CatchAs<Object>([] { Throw("plain"_s); }, "any"), "any");
+  EXPECT_EQ(CatchAs<Object>([] { Throw(MakeRef<TCorvidException>()); }, "any"), "any");
+  EXPECT_EQ(CatchAs<Object>(RaiseOutOfData, "any"), "any");
+}
+
+// Three levels: the innermost clause that matches wins, unmatched errors
+// pass outward unchanged.
+std::vector<std::string> trail;
+
+void Innermost(void (*raise)()) {
+  try {
+    raise();
+  } catch (const Raised& raised) {
+    auto error = raised.As<TArrayBoundsException>();
+    if (!error) throw;
+    trail.push_back("inner");
+  }
+}
+
+void Middle(void (*raise)()) {
+  try {
+    Innermost(raise);
+    trail.push_back("middle done");
+  } catch (const Raised& raised) {
+    auto error = raised.As<TCorvidException>();
+    if (!error) throw;
+    trail.push_back("middle:" + Text8(error->ToString()));
+  }
+}
+
+std::string Outer(void (*raise)()) {
+  trail.clear();
+  try {
+    Middle(raise);
+  } catch (const Raised& raised) {
+    auto error = raised.As<Object>();
+    if (!error) throw;
+    trail.push_back("outer:" + Text8(error->ToString()));
+  }
+  std::string joined;
+  for (const auto& step : trail) joined += step + ";";
+  return joined;
+}
+
+TEST(CatchByClass, InnermostMatchWinsAcrossLevels) {
+  EXPECT_EQ(Outer(RaiseArrayBounds), "inner;middle done;");
+  EXPECT_EQ(Outer([] { RaiseRuntimeError("deep"_s); }), "middle:deep;");
+  EXPECT_EQ(Outer([] { Throw("a string"_s); }), "outer:a string;");
+}
+
+int Nest(int depth, int catchAt) {
+  try {
+    if (depth == 0) RaiseRuntimeError("bottom"_s);
+    return Nest(depth - 1, catchAt);
+  } catch (const Raised& raised) {
+    auto error = raised.As<TRuntimeException>();
+    if (!error || depth != catchAt) throw;
+    return depth;
+  }
+}
+
+TEST(CatchByClass, ElevenNestedBlocksCatchAtTheRightLevel) {
+  for (int level = 0; level <= 10; ++level) EXPECT_EQ(Nest(10, level), level);
+}
+
+std::string logged;
+int stops = 0;
+
+TEST(DebugHooks, ForwardToReplacedHooks) {
+  DebugStop();
+  DebugLog("ignored by default"_s);
+  StopHook oldStop = DebugStopHook;
+  LogHook oldLog = DebugLogHook;
+  DebugStopHook = [] { ++stops; };
+  DebugLogHook = [](const Ref<String>& message) { logged = Text8(message); };
+  DebugStop();
+  DebugLog("note"_s);
+  DebugStopHook = oldStop;
+  DebugLogHook = oldLog;
+  EXPECT_EQ(stops, 1);
+  EXPECT_EQ(logged, "note");
+}
+
+// ---- Uncaught errors end the process --------------------------------------
+
+struct Uncaught {
+  const char* scenario;
+  std::string stderrBytes;
+};
+
+void PrintTo(const Uncaught& param, std::ostream* out) { *out << param.scenario; }
+
+class UncaughtError : public ::testing::TestWithParam<Uncaught> {};
+
+TEST_P(UncaughtError, WritesItsTextAndEndsWith255) {
+  auto result = testing::RunProcess({testing::HelperBinary(), GetParam().scenario});
+  ASSERT_FALSE(result.timedOut);
+  EXPECT_EQ(result.err, GetParam().stderrBytes);
+  EXPECT_EQ(result.status, 255);
+  EXPECT_EQ(result.out, "[end]");  // end functions ran
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachKind, UncaughtError,
+    ::testing::Values(
+        Uncaught{"raise-runtime", "List index out of range"},
+        Uncaught{"raise-string", "caf\xe9 A"},
+        Uncaught{"raise-zero-unit", std::string("a\0b", 3)},
+        Uncaught{"raise-null-object", "Attempt to access field or method of Null object"},
+        Uncaught{"raise-abstract", "Attempt to call abstract method"},
+        Uncaught{"raise-null-function", "Attempt to call uninitialized function pointer"},
+        Uncaught{"raise-bounds", "Attempt to index array element beyond array length"},
+        Uncaught{"raise-out-of-data", "Attempt to read beyond end of data"},
+        Uncaught{"raise-text", "C Assert failed"},
+        Uncaught{"raise-reserved", "Illegal call to reserved method"},
+        Uncaught{"raise-null", "Attempt to access field or method of Null object"},
+        Uncaught{"raise-std", "library failure"},
+        Uncaught{"raise-noexcept", "escaped a noexcept"}),
+    [](const auto& info) {
+      std::string name = info.param.scenario;
+      for (char& c : name) {
+        if (c == '-') c = '_';
+      }
+      return name;
+    });
+
+TEST(UncaughtError, RootClassWritesItsAddress) {
+  auto result = testing::RunProcess({testing::HelperBinary(), "raise-corvid"});
+  EXPECT_EQ(result.status, 255);
+  // The helper shows the error's ToString before raising it.
+  EXPECT_EQ(result.out, result.err + "\n[end]");
+  EXPECT_TRUE(std::regex_match(result.err, std::regex("0x[0-9a-f]+"))) << result.err;
+}
+
+TEST(UncaughtError, TextThatRaisesFallsBackToTheAddress) {
+  auto result = testing::RunProcess({testing::HelperBinary(), "raise-bad-text"});
+  EXPECT_EQ(result.status, 255);
+  EXPECT_TRUE(std::regex_match(result.err, std::regex("0x[0-9a-f]+"))) << result.err;
+}
+
+TEST(UncaughtError, ReplacedHookDecides) {
+  auto result = testing::RunProcess({testing::HelperBinary(), "raise-custom-hook"});
+  EXPECT_EQ(result.err, "custom: hooked");
+  EXPECT_EQ(result.status, 7);
+  EXPECT_EQ(result.out, "[end]");
+}
+
+TEST(UncaughtError, RaisedInAnEndFunctionEndsAtOnce) {
+  auto result = testing::RunProcess({testing::HelperBinary(), "raise-at-end"});
+  ASSERT_FALSE(result.timedOut);
+  EXPECT_EQ(result.err, "raised at end");
+  EXPECT_EQ(result.status, 255);
+  EXPECT_EQ(result.out, "");  // the earlier-registered end function is skipped
+}
+
+}  // namespace
+}  // namespace corvid

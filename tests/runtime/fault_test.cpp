@@ -1,0 +1,94 @@
+// Platform faults: the names signals map to, and a faulting child process
+// reporting its fault and ending with status 0.
+#include "runtime/fault.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <ostream>
+#include <string>
+
+#include "support/test_support.h"
+
+namespace corvid {
+namespace {
+
+TEST(FaultName, SignalsAndCodes) {
+  EXPECT_STREQ(FaultName(SIGSEGV, SEGV_MAPERR, false), "EXCEPTION_ACCESS_VIOLATION");
+  EXPECT_STREQ(FaultName(SIGSEGV, SEGV_ACCERR, false), "EXCEPTION_ACCESS_VIOLATION");
+  EXPECT_STREQ(FaultName(SIGSEGV, SEGV_MAPERR, true), "EXCEPTION_STACK_OVERFLOW");
+  EXPECT_STREQ(FaultName(SIGBUS, BUS_ADRALN, false), "EXCEPTION_DATATYPE_MISALIGNMENT");
+  EXPECT_STREQ(FaultName(SIGBUS, BUS_ADRERR, false), "EXCEPTION_IN_PAGE_ERROR");
+  EXPECT_STREQ(FaultName(SIGBUS, BUS_OBJERR, false), "EXCEPTION_IN_PAGE_ERROR");
+  EXPECT_STREQ(FaultName(SIGILL, ILL_ILLOPC, false), "EXCEPTION_ILLEGAL_INSTRUCTION");
+  EXPECT_STREQ(FaultName(SIGILL, ILL_PRVOPC, false), "EXCEPTION_PRIV_INSTRUCTION");
+  EXPECT_STREQ(FaultName(SIGILL, ILL_PRVREG, false), "EXCEPTION_PRIV_INSTRUCTION");
+  EXPECT_STREQ(FaultName(SIGTRAP, TRAP_BRKPT, false), "EXCEPTION_BREAKPOINT");
+  EXPECT_STREQ(FaultName(SIGTRAP, SI_KERNEL, false), "EXCEPTION_BREAKPOINT");
+  EXPECT_STREQ(FaultName(SIGTRAP, TRAP_TRACE, false), "EXCEPTION_SINGLE_STEP");
+  EXPECT_STREQ(FaultName(SIGABRT, 0, false), "EXCEPTION_UNKNOWN");
+}
+
+TEST(FaultName, ArithmeticCodes) {
+  EXPECT_STREQ(FaultName(SIGFPE, FPE_INTDIV, false), "EXCEPTION_INT_DIVIDE_BY_ZERO");
+  EXPECT_STREQ(FaultName(SIGFPE, FPE_INTOVF, false), "EXCEPTION_INT_OVERFLOW");
+  EXPECT_STREQ(FaultName(SIGFPE, FPE_FLTDIV, false), "EXCEPTION_FLT_DIVIDE_BY_ZERO");
+  EXPECT_STREQ(FaultName(SIGFPE, FPE_FLTOVF, false), "EXCEPTION_FLT_OVERFLOW");
+  EXPECT_STREQ(FaultName(SIGFPE, FPE_FLTUND, false), "EXCEPTION_FLT_UNDERFLOW");
+  EXPECT_STREQ(FaultName(SIGFPE, FPE_FLTRES, false), "EXCEPTION_FLT_INEXACT_RESULT");
+  EXPECT_STREQ(FaultName(SIGFPE, FPE_FLTINV, false), "EXCEPTION_FLT_INVALID_OPERATION");
+  EXPECT_STREQ(FaultName(SIGFPE, FPE_FLTSUB, false), "EXCEPTION_ARRAY_BOUNDS_EXCEEDED");
+  EXPECT_STREQ(FaultName(SIGFPE, SI_USER, false), "EXCEPTION_UNKNOWN");
+}
+
+struct Fault {
+  const char* scenario;
+  const char* name;
+  bool endFunctionsRun;
+};
+
+void PrintTo(const Fault& param, std::ostream* out) { *out << param.scenario; }
+
+class FaultingChild : public ::testing::TestWithParam<Fault> {};
+
+TEST_P(FaultingChild, ReportsTheFaultAndEndsWithZero) {
+  auto result = testing::RunProcess({testing::HelperBinary(), GetParam().scenario});
+  ASSERT_FALSE(result.timedOut);
+  EXPECT_EQ(result.err, std::string("Windows exception\n") + GetParam().name + "\n");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, GetParam().endFunctionsRun ? "[end]" : "");
+}
+
+// After a stack overflow the process ends without running more code on the
+// spent stack, so end functions do not run there.
+INSTANTIATE_TEST_SUITE_P(
+    EachFault, FaultingChild,
+    ::testing::Values(Fault{"fault-null-write", "EXCEPTION_ACCESS_VIOLATION", true},
+                      Fault{"fault-divide", "EXCEPTION_INT_DIVIDE_BY_ZERO", true},
+                      Fault{"fault-recursion", "EXCEPTION_STACK_OVERFLOW", false},
+                      Fault{"fault-illegal", "EXCEPTION_ILLEGAL_INSTRUCTION", true},
+                      Fault{"fault-breakpoint", "EXCEPTION_BREAKPOINT", true}),
+    [](const auto& info) {
+      std::string name = info.param.scenario;
+      for (char& c : name) {
+        if (c == '-') c = '_';
+      }
+      return name;
+    });
+
+TEST(FaultingChild, FaultWhileEndingEndsAtOnce) {
+  auto result = testing::RunProcess({testing::HelperBinary(), "fault-at-end"});
+  ASSERT_FALSE(result.timedOut);
+  EXPECT_EQ(result.err, "Windows exception\nEXCEPTION_ACCESS_VIOLATION\n");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "");  // no second normal exit, so no more end functions
+}
+
+TEST(FaultingChild, CallsTheStopHookAfterTheReport) {
+  auto result = testing::RunProcess({testing::HelperBinary(), "fault-stop-hook"});
+  EXPECT_EQ(result.err, "Windows exception\nEXCEPTION_ACCESS_VIOLATION\n[stop hook]\n");
+  EXPECT_EQ(result.status, 0);
+}
+
+}  // namespace
+}  // namespace corvid
