@@ -28,13 +28,15 @@ TBank::Pin::~Pin() {
 Int TBank::_pad() { return 0; }
 std::uint8_t* TBank::Buf() { return _buf; }
 
+// Nothing reads the lock count, so unbalanced calls may wrap it; they must
+// not overflow.
 std::uint8_t* TBank::Lock() {
-  ++_locked;
+  _locked = static_cast<Int>(static_cast<std::uint32_t>(_locked) + 1u);
   return _buf;
 }
 
 Int TBank::Unlock() {
-  --_locked;
+  _locked = static_cast<Int>(static_cast<std::uint32_t>(_locked) - 1u);
   return 0;
 }
 

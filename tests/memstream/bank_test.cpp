@@ -137,14 +137,6 @@ TEST(BankAccess, NullBanksRaiseTheNullObjectError) {
   ExpectRaised<TNullObjectException>([] { NewBank(1)->Read(nullptr, 0, 1); });
 }
 
-TEST(BankAccess, LockCountsAndHandsOutTheMemory) {
-  Ref<TBank> bank = NewBank(4);
-  EXPECT_EQ(BankLock(bank), bank->Buf());
-  EXPECT_EQ(BankMemory(bank), bank->Buf());
-  EXPECT_EQ(BankUnlock(bank), 0);
-  EXPECT_EQ(bank->_pad(), 0);
-}
-
 TEST(StaticBank, ViewsTheCallersMemoryAndNeverFreesIt) {
   std::array<std::uint8_t, 8> memory{1, 2, 3, 4, 5, 6, 7, 8};
   {
