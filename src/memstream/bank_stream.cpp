@@ -20,6 +20,25 @@ void CopyBytes(std::uint8_t* to, const std::uint8_t* from, Int count) {
   std::memmove(to, from, static_cast<std::size_t>(count));
 }
 
+// The line at `pos` in `size` bytes of memory, cut as TStream::ReadLine
+// cuts it (up to LF or a zero byte, which is consumed; CR dropped
+// anywhere), without a call per byte. Advances `pos` past what it consumed.
+Ref<String> LineAt(const std::uint8_t* data, Int size, Int& pos) {
+  if (pos >= size) return String::Empty();
+  const std::uint8_t* begin = data + pos;
+  const std::uint8_t* end = data + size;
+  const std::uint8_t* stop = begin;
+  Int carriageReturns = 0;
+  for (; stop < end && *stop != 10 && *stop != 0; ++stop) carriageReturns += *stop == 13;
+  pos += static_cast<Int>(stop - begin) + (stop < end ? 1 : 0);
+  Int length = static_cast<Int>(stop - begin) - carriageReturns;
+  return String::Build(length, [&](char16_t* out) {
+    for (const std::uint8_t* at = begin; at < stop; ++at) {
+      if (*at != 13) *out++ = *at;
+    }
+  });
+}
+
 }  // namespace
 
 Int TBankStream::Pos() { return _pos; }
@@ -53,6 +72,8 @@ Int TBankStream::Write(const std::uint8_t* buffer, Int count) {
   _pos += count;
   return count;
 }
+
+Ref<String> TBankStream::ReadLine() { return LineAt(_bank->Buf(), _bank->Size(), _pos); }
 
 Ref<TBankStream> TBankStream::Create(const Ref<TBank>& bank) {
   if (!bank) RaiseNullObject();
@@ -89,6 +110,11 @@ Int TRamStream::Read(std::uint8_t* buffer, Int count) {
 
 Int TRamStream::Write(const std::uint8_t* buffer, Int count) {
   return Transfer(_buf, buffer, count, _write, false);
+}
+
+Ref<String> TRamStream::ReadLine() {
+  if (!_read) return String::Empty();
+  return LineAt(_buf, _size, _pos);
 }
 
 Ref<TRamStream> TRamStream::Create(std::uint8_t* address, Int size, Int readable, Int writeable) {

@@ -26,6 +26,8 @@ class TBankStream : public TStream {
   /// end. 0 when the position lies past the end (the bank shrank). A static
   /// bank cannot grow: only the bytes that fit are written.
   Int Write(const std::uint8_t* buffer, Int count) override;
+  /// The line TStream::ReadLine gives, taken from the bank in one pass.
+  Ref<String> ReadLine() override;
 
   /// A stream at position 0 over `bank`; Null raises the null-object error.
   static Ref<TBankStream> Create(const Ref<TBank>& bank);
@@ -48,6 +50,8 @@ class TRamStream : public TStream {
   Int Seek(Int pos) override;
   Int Read(std::uint8_t* buffer, Int count) override;
   Int Write(const std::uint8_t* buffer, Int count) override;
+  /// The line TStream::ReadLine gives, taken from the window in one pass.
+  Ref<String> ReadLine() override;
 
   /// A stream at position 0 over `size` bytes at `address`, which must stay
   /// valid while the stream exists (and writable when `writeable` is set).

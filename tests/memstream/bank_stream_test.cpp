@@ -83,6 +83,34 @@ TEST(BankStream, ReadsStopAtTheEnd) {
   ExpectRaised<TStreamReadException>([&] { stream->ReadString(7); });
 }
 
+// Lines are cut from memory in one pass; they must match the byte-by-byte
+// reading of the base stream exactly, positions included.
+TEST(BankStream, LinesMatchTheByteByByteReading) {
+  const std::string samples[] = {
+      "a\r\nb",  "ab\rc\n", std::string("ab\0cd\n\n", 7), "", "\n", "\r", "end\xE9", "x\r\r\n\0",
+  };
+  for (const std::string& bytes : samples) {
+    Ref<TBank> bank = NewBank(static_cast<Int>(bytes.size()));
+    if (!bytes.empty()) std::memcpy(bank->Buf(), bytes.data(), bytes.size());
+    Ref<TBankStream> fast = NewBankStream(bank);
+    Ref<TBankStream> slow = NewBankStream(bank);
+    std::array<std::uint8_t, 16> window{};
+    std::memcpy(window.data(), bytes.data(), bytes.size());
+    Ref<TRamStream> ram = NewRamStream(window.data(), static_cast<Int>(bytes.size()), 1, 0);
+    for (int line = 0; line < 5; ++line) {
+      Ref<String> expected = slow->TStream::ReadLine();
+      EXPECT_EQ(fast->ReadLine()->View(), expected->View()) << "in " << bytes;
+      EXPECT_EQ(ram->ReadLine()->View(), expected->View()) << "in " << bytes;
+      EXPECT_EQ(fast->Pos(), slow->Pos());
+      EXPECT_EQ(ram->Pos(), slow->Pos());
+    }
+  }
+  std::uint8_t text[] = {'n', 'o', '\n'};
+  Ref<TRamStream> unreadable = NewRamStream(text, 3, 0, 1);
+  EXPECT_EQ(unreadable->ReadLine()->Length(), 0);
+  EXPECT_EQ(unreadable->Pos(), 0);
+}
+
 TEST(BankStream, SharedBanksShowChangesAtOnce) {
   Ref<TBank> bank = NewBank(0);
   Ref<TBankStream> writer = NewBankStream(bank);
