@@ -6,12 +6,18 @@
 
 namespace corvid {
 
-/// OpenUrl, except that a stream without a position (Pos -1) is read whole
-/// into a bank and handed out as a bank stream. Null when nothing opens.
+/// OpenUrl, except that a stream without a position (Pos -1: a pipe, a
+/// socket) opened for reading is read whole into a bank and handed out as a
+/// bank stream at position 0 whose size is the number of bytes read. The
+/// unseekable stream is released, not closed. A stream opened for writing
+/// only is handed out as it is, so that what is written reaches it. Null
+/// when nothing opens.
 Ref<TStream> OpenSeekable(const Ref<Object>& url, Int readable, Int writeable);
+/// OpenSeekable(url, 1, 0).
 Ref<TStream> OpenSeekableReader(const Ref<Object>& url);
+/// OpenSeekable(url, 0, 1).
 Ref<TStream> OpenSeekableWriter(const Ref<Object>& url);
-/// Closes the stream. Returns 0.
+/// Closes the stream (Null is let pass). Returns 0.
 Int CloseSeekable(const Ref<TStream>& stream);
 
 void StartFileSystemModule();

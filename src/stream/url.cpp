@@ -6,6 +6,7 @@ namespace corvid {
 
 namespace {
 
+// Never destroyed: factories are asked while the process exits, too.
 Ref<TStreamFactory>& ChainHead() {
   static NoDestroy<Ref<TStreamFactory>> head;
   return head.get();

@@ -1,0 +1,191 @@
+#include "stream/stream_functions.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "stream/url.h"
+
+namespace corvid {
+
+namespace {
+
+TStream& Use(const Ref<TStream>& stream) {
+  if (!stream) RaiseNullObject();
+  return *stream;
+}
+
+// A copy gains nothing from buffers larger than this, and a huge request
+// must not fail for want of memory.
+constexpr Int kMaxCopyBuffer = 1 << 20;
+
+std::unique_ptr<std::uint8_t[]> CopyBuffer(Int bufSize, Int* used) {
+  if (bufSize < 1) RaiseRuntimeError("Copy buffer size must be at least 1"_s);
+  *used = std::min(bufSize, kMaxCopyBuffer);
+  return std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(*used));
+}
+
+void WriteAll(TStream& stream, ByteSpan bytes) {
+  // WriteBytes counts in Int; a longer span goes in several calls.
+  while (!bytes.empty()) {
+    std::size_t part = std::min<std::size_t>(bytes.size(), INT32_MAX);
+    stream.WriteBytes(bytes.data(), static_cast<Int>(part));
+    bytes = bytes.subspan(part);
+  }
+}
+
+Ref<TStream> OpenForLoad(const Ref<Object>& url) {
+  Ref<TStream> stream = OpenUrlReader(url);
+  if (!stream) Throw(MakeRef<TStreamReadException>());
+  return stream;
+}
+
+Ref<TStream> OpenForSave(const Ref<Object>& url) {
+  Ref<TStream> stream = OpenUrlWriter(url);
+  if (!stream) Throw(MakeRef<TStreamWriteException>());
+  return stream;
+}
+
+}  // namespace
+
+Int Eof(const Ref<TStream>& stream) { return Use(stream).Eof(); }
+Int StreamPosition(const Ref<TStream>& stream) { return Use(stream).Pos(); }
+Int StreamLength(const Ref<TStream>& stream) { return Use(stream).Size(); }
+Int StreamSeek(const Ref<TStream>& stream, Int pos) { return Use(stream).Seek(pos); }
+Int StreamFlush(const Ref<TStream>& stream) {
+  Use(stream).Flush();
+  return 0;
+}
+Int StreamClose(const Ref<TStream>& stream) {
+  Use(stream).Close();
+  return 0;
+}
+
+Int ReadByte(const Ref<TStream>& stream) { return Use(stream).ReadByte(); }
+Int ReadShort(const Ref<TStream>& stream) { return Use(stream).ReadShort(); }
+Int ReadInt(const Ref<TStream>& stream) { return Use(stream).ReadInt(); }
+Long ReadLong(const Ref<TStream>& stream) { return Use(stream).ReadLong(); }
+Float ReadFloat(const Ref<TStream>& stream) { return Use(stream).ReadFloat(); }
+Double ReadDouble(const Ref<TStream>& stream) { return Use(stream).ReadDouble(); }
+
+Int WriteByte(const Ref<TStream>& stream, Int n) {
+  Use(stream).WriteByte(n);
+  return 0;
+}
+Int WriteShort(const Ref<TStream>& stream, Int n) {
+  Use(stream).WriteShort(n);
+  return 0;
+}
+Int WriteInt(const Ref<TStream>& stream, Int n) {
+  Use(stream).WriteInt(n);
+  return 0;
+}
+Int WriteLong(const Ref<TStream>& stream, Long n) {
+  Use(stream).WriteLong(n);
+  return 0;
+}
+Int WriteFloat(const Ref<TStream>& stream, Float n) {
+  Use(stream).WriteFloat(n);
+  return 0;
+}
+Int WriteDouble(const Ref<TStream>& stream, Double n) {
+  Use(stream).WriteDouble(n);
+  return 0;
+}
+
+Ref<String> ReadString(const Ref<TStream>& stream, Int length) {
+  return Use(stream).ReadString(length);
+}
+Int WriteString(const Ref<TStream>& stream, const Ref<String>& text) {
+  Use(stream).WriteString(text);
+  return 0;
+}
+Ref<String> ReadLine(const Ref<TStream>& stream) { return Use(stream).ReadLine(); }
+Int WriteLine(const Ref<TStream>& stream, const Ref<String>& text) {
+  return Use(stream).WriteLine(text);
+}
+
+Int NextLoadLength(Int length) {
+  if (length <= 0) return 1024;
+  if (length == INT32_MAX) RaiseRuntimeError("Stream is too long to load into memory"_s);
+  Long next = Long{length} * 3 / 2;
+  return next > INT32_MAX ? INT32_MAX : static_cast<Int>(next);
+}
+
+ByteVector LoadAllBytes(const Ref<Object>& url) {
+  Ref<TStream> stream = OpenForLoad(url);
+  std::unique_ptr<std::uint8_t[]> data;
+  Int count = ReadToEnd(*stream, [&data](Int length, Int kept) {
+    auto bigger = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(length));
+    if (kept > 0) std::memcpy(bigger.get(), data.get(), static_cast<std::size_t>(kept));
+    data = std::move(bigger);
+    return data.get();
+  });
+  stream->Close();
+  if (count == 0) return {};
+  return ByteVector(data.get(), data.get() + count);
+}
+
+Ref<String> LoadByteText(const Ref<Object>& url) {
+  ByteVector bytes = LoadAllBytes(url);
+  return String::FromNarrowSpan(bytes.data(), static_cast<Int>(bytes.size()));
+}
+
+Ref<Object> LoadUrlObject(const Ref<Object>& url) {
+  Ref<TStream> stream = OpenForLoad(url);
+  Ref<Object> object = stream->ReadObject();
+  stream->Close();
+  return object;
+}
+
+Int SaveAllBytes(ByteSpan bytes, const Ref<Object>& url) {
+  Ref<TStream> stream = OpenForSave(url);
+  WriteAll(*stream, bytes);
+  stream->Close();
+  return 0;
+}
+
+Int SaveByteText(const Ref<String>& text, const Ref<Object>& url) {
+  Ref<TStream> stream = OpenForSave(url);
+  std::string bytes = ToBytes(text);
+  WriteAll(*stream, ByteSpan(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+  stream->Close();
+  return 0;
+}
+
+Int SaveUrlObject(const Ref<Object>& object, const Ref<Object>& url) {
+  Ref<TStream> stream = OpenForSave(url);
+  stream->WriteObject(object);
+  stream->Close();
+  return 0;
+}
+
+Int CopyToEnd(const Ref<TStream>& from, const Ref<TStream>& to, Int bufSize) {
+  TStream& source = Use(from);
+  TStream& target = Use(to);
+  Int size = 0;
+  auto buffer = CopyBuffer(bufSize, &size);
+  while (!source.Eof()) {
+    Int n = source.Read(buffer.get(), size);
+    if (n <= 0) break;
+    target.WriteBytes(buffer.get(), std::min(n, size));
+  }
+  return 0;
+}
+
+Int CopyCount(const Ref<TStream>& from, const Ref<TStream>& to, Int count, Int bufSize) {
+  if (count <= 0) return 0;
+  TStream& source = Use(from);
+  TStream& target = Use(to);
+  Int size = 0;
+  auto buffer = CopyBuffer(bufSize, &size);
+  while (count > 0) {
+    Int n = std::min(count, size);
+    source.ReadBytes(buffer.get(), n);
+    target.WriteBytes(buffer.get(), n);
+    count -= n;
+  }
+  return 0;
+}
+
+}  // namespace corvid

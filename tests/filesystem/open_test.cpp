@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "filesystem/open.h"
+#include "memstream/bank_stream.h"
+#include "stream/cstream.h"
+#include "support/test_support.h"
+
+namespace corvid {
+namespace {
+
+using testing::TempDir;
+
+Ref<String> Name(const std::string& path) { return FromBytes(path); }
+
+// A source that cannot tell its position, like a socket: Pos -1, so Eof
+// never turns true, and its end shows only as a Read of nothing.
+class Unpositioned : public TStream {
+ public:
+  explicit Unpositioned(std::string bytes) : bytes_(std::move(bytes)) {}
+  Int Read(std::uint8_t* buffer, Int count) override {
+    Int n = std::min<Int>(count, static_cast<Int>(bytes_.size() - at_));
+    std::copy_n(bytes_.data() + at_, n, buffer);
+    at_ += static_cast<std::size_t>(n);
+    return n;
+  }
+  Int Close() override {
+    ++closes;
+    return 0;
+  }
+  int closes = 0;
+
+ private:
+  std::string bytes_;
+  std::size_t at_ = 0;
+};
+
+// Both ends of a pipe, closed when the test is done.
+struct Pipe {
+  Pipe() { EXPECT_EQ(pipe(fds), 0); }
+  ~Pipe() {
+    CloseRead();
+    CloseWrite();
+  }
+  void CloseRead() {
+    if (fds[0] >= 0) close(fds[0]);
+    fds[0] = -1;
+  }
+  void CloseWrite() {
+    if (fds[1] >= 0) close(fds[1]);
+    fds[1] = -1;
+  }
+  std::string Path(int end) const { return "/dev/fd/" + std::to_string(fds[end]); }
+  int fds[2] = {-1, -1};
+};
+
+TEST(OpenSeekable, FilesComeBackAsTheyAreAndMissingOnesAsNull) {
+  TempDir dir;
+  auto path = dir.Write("code.txt", "+-");
+  Ref<TStream> stream = OpenSeekableReader(Name(path.string()));
+  ASSERT_TRUE(CastTo<TCStream>(stream));
+  EXPECT_EQ(stream->Size(), 2);
+  EXPECT_EQ(CloseSeekable(stream), 0);
+  EXPECT_EQ(stream->Eof(), 1);
+  EXPECT_FALSE(OpenSeekableReader(Name((dir.Path() / "missing").string())));
+}
+
+TEST(OpenSeekable, AStreamWithoutPositionIsReadIntoABank) {
+  std::string bytes(2500, 'x');
+  bytes[0] = 'a';
+  auto source = MakeRef<Unpositioned>(bytes);
+  Ref<TStream> stream = OpenSeekable(source, 1, 0);
+  ASSERT_TRUE(CastTo<TBankStream>(stream));
+  EXPECT_EQ(stream->Size(), 2500);
+  EXPECT_EQ(stream->Pos(), 0);
+  EXPECT_EQ(stream->ReadByte(), 'a');
+  EXPECT_EQ(source->closes, 0);
+  EXPECT_EQ(source->RefCount(), 1);
+}
+
+TEST(OpenSeekable, APipeBecomesASeekableCopyOfItsBytes) {
+  Pipe pipe;
+  const std::string bytes = "line one\nline two\n";
+  ASSERT_EQ(write(pipe.fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  pipe.CloseWrite();
+  Ref<TStream> stream = OpenSeekableReader(Name(pipe.Path(0)));
+  ASSERT_TRUE(CastTo<TBankStream>(stream));
+  EXPECT_EQ(stream->Size(), static_cast<Int>(bytes.size()));
+  EXPECT_EQ(stream->Pos(), 0);
+  EXPECT_EQ(stream->ReadLine()->View(), u"line one");
+  stream->Seek(5);
+  EXPECT_EQ(stream->ReadLine()->View(), u"one");
+}
+
+TEST(OpenSeekable, AnEmptyPipeGivesAnEmptyStream) {
+  Pipe pipe;
+  pipe.CloseWrite();
+  Ref<TStream> stream = OpenSeekableReader(Name(pipe.Path(0)));
+  ASSERT_TRUE(stream);
+  EXPECT_EQ(stream->Size(), 0);
+  EXPECT_EQ(stream->Eof(), 1);
+}
+
+// Loading a write-only pipe into a bank would swallow everything written.
+TEST(OpenSeekable, AWriterWithoutPositionIsHandedOutAsItIs) {
+  Pipe pipe;
+  Ref<TStream> stream = OpenSeekableWriter(Name(pipe.Path(1)));
+  ASSERT_TRUE(CastTo<TCStream>(stream));
+  EXPECT_EQ(stream->Pos(), -1);
+  EXPECT_EQ(stream->WriteLine("sent"_s), 1);
+  CloseSeekable(stream);
+  pipe.CloseWrite();
+  char received[16] = {};
+  EXPECT_EQ(read(pipe.fds[0], received, sizeof received), 6);
+  EXPECT_EQ(std::string(received), "sent\r\n");
+}
+
+}  // namespace
+}  // namespace corvid
