@@ -26,7 +26,8 @@ Int Unit(unsigned value) { return static_cast<Int>(value & 0xFFFFu); }
 Int HexDigit(unsigned value) { return static_cast<Int>(value <= 9 ? value + 48 : value + 55); }
 
 // Only 0-9 and A-F mean what they look like; any other byte gives what the
-// formula yields, cut to a byte when the pair is combined.
+// formula yields, and the pair is added, not or-ed, before it is cut to a
+// byte, so that a lower-case low digit cannot pass for a capital one.
 unsigned HexValue(Int byte) {
   unsigned b = static_cast<unsigned>(byte);
   return byte <= 57 ? b - 48u : b - 55u;
@@ -94,7 +95,7 @@ Int TTextStream::Read(std::uint8_t* buffer, Int count) {
     if (_bufcount == kBytesPerHexLine) _FlushRead();
     unsigned high = HexValue(_ReadByte());
     unsigned low = HexValue(_ReadByte());
-    buffer[i] = static_cast<std::uint8_t>((high << 4 | low) & 0xFFu);
+    buffer[i] = static_cast<std::uint8_t>(((high << 4) + low) & 0xFFu);
     ++_bufcount;
   }
   return count;
