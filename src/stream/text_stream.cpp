@@ -1,10 +1,63 @@
 #include "stream/text_stream.h"
 
-#include <vector>
+#include <algorithm>
+#include <string>
 
 #include "runtime/module.h"
 
 namespace corvid {
+
+namespace {
+
+// Beyond this many units the collection buffer is given back after a line,
+// so that one huge line does not pin its memory for the stream's life.
+constexpr std::size_t kKeptCollectCapacity = 1 << 16;
+
+// A ReadString of a huge length reserves no more than this up front; the
+// buffer grows only with characters actually read.
+constexpr std::size_t kMaxStringReserve = 1 << 16;
+
+constexpr Int kBytesPerHexLine = 32;
+
+// Decoders see any Int from the inner stream (its ReadByte may itself be a
+// text stream's decimal line), so characters are cut to 16 bits here.
+Int Unit(unsigned value) { return static_cast<Int>(value & 0xFFFFu); }
+
+Int HexDigit(unsigned value) { return static_cast<Int>(value <= 9 ? value + 48 : value + 55); }
+
+// Only 0-9 and A-F mean what they look like; any other byte gives what the
+// formula yields, and the pair is added, not or-ed, before it is cut to a
+// byte, so that a lower-case low digit cannot pass for a capital one.
+unsigned HexValue(Int byte) {
+  unsigned b = static_cast<unsigned>(byte);
+  return byte <= 57 ? b - 48u : b - 55u;
+}
+
+// Names nested deeper than this ("utf8::utf8::...") are refused: each level
+// opens the next through the whole chain and copies the rest of the name,
+// so a hostile name would cost stack and memory without end.
+constexpr Int kMaxNesting = 64;
+Int nesting = 0;
+
+class NestingGuard {
+ public:
+  NestingGuard() { ++nesting; }
+  ~NestingGuard() { --nesting; }
+  NestingGuard(const NestingGuard&) = delete;
+  NestingGuard& operator=(const NestingGuard&) = delete;
+  bool TooDeep() const { return nesting > kMaxNesting; }
+};
+
+// The chain hands the protocol over in lower case; it is matched exactly.
+Int EncodingOf(std::u16string_view proto) {
+  if (proto == u"latin1") return TTextStream::LATIN1;
+  if (proto == u"utf8") return TTextStream::UTF8;
+  if (proto == u"utf16be") return TTextStream::UTF16BE;
+  if (proto == u"utf16le") return TTextStream::UTF16LE;
+  return 0;
+}
+
+}  // namespace
 
 Ref<TTextStream> TTextStream::Create(const Ref<TStream>& stream, Int encoding) {
   auto text = MakeRef<TTextStream>();
@@ -17,31 +70,141 @@ Int TTextStream::_ReadByte() { return TStreamWrapper::ReadByte(); }
 
 Int TTextStream::_WriteByte(Int n) { return TStreamWrapper::WriteByte(n); }
 
-Int TTextStream::_FlushRead() { return 0; }
-Int TTextStream::_FlushWrite() { return 0; }
+Int TTextStream::_FlushRead() {
+  if (_bufcount == 0) return 0;
+  // The line is over whatever follows, so a caller that catches the error
+  // goes on from where the stream stands.
+  _bufcount = 0;
+  Int byte = _ReadByte();
+  if (byte == 13) byte = _ReadByte();
+  if (byte != 10) Throw("Malformed line terminator"_s);
+  return 0;
+}
+
+Int TTextStream::_FlushWrite() {
+  if (_bufcount == 0) return 0;
+  _WriteByte(13);
+  _WriteByte(10);
+  _bufcount = 0;
+  return 0;
+}
+
+Int TTextStream::Read(std::uint8_t* buffer, Int count) {
+  if (count <= 0) return 0;
+  for (Int i = 0; i < count; ++i) {
+    if (_bufcount == kBytesPerHexLine) _FlushRead();
+    unsigned high = HexValue(_ReadByte());
+    unsigned low = HexValue(_ReadByte());
+    buffer[i] = static_cast<std::uint8_t>(((high << 4) + low) & 0xFFu);
+    ++_bufcount;
+  }
+  return count;
+}
+
+Int TTextStream::Write(const std::uint8_t* buffer, Int count) {
+  if (count <= 0) return 0;
+  for (Int i = 0; i < count; ++i) {
+    _WriteByte(HexDigit(buffer[i] >> 4));
+    _WriteByte(HexDigit(buffer[i] & 0xFu));
+    if (++_bufcount == kBytesPerHexLine) _FlushWrite();
+  }
+  return count;
+}
+
+Int TTextStream::ReadByte() {
+  _FlushRead();
+  return ReadLine()->ParseInt();
+}
+
+Int TTextStream::WriteByte(Int n) {
+  _FlushWrite();
+  WriteLine(String::FormatInt(n));
+  return 0;
+}
+
+Int TTextStream::ReadShort() {
+  _FlushRead();
+  return ReadLine()->ParseInt();
+}
+
+Int TTextStream::WriteShort(Int n) {
+  _FlushWrite();
+  WriteLine(String::FormatInt(n));
+  return 0;
+}
+
+Int TTextStream::ReadInt() {
+  _FlushRead();
+  return ReadLine()->ParseInt();
+}
+
+Int TTextStream::WriteInt(Int n) {
+  _FlushWrite();
+  WriteLine(String::FormatInt(n));
+  return 0;
+}
+
+Long TTextStream::ReadLong() {
+  _FlushRead();
+  return ReadLine()->ParseLong();
+}
+
+Int TTextStream::WriteLong(Long n) {
+  _FlushWrite();
+  WriteLine(String::FormatLong(n));
+  return 0;
+}
+
+Float TTextStream::ReadFloat() {
+  _FlushRead();
+  return ReadLine()->ParseFloat();
+}
+
+Int TTextStream::WriteFloat(Float n) {
+  _FlushWrite();
+  WriteLine(String::FormatFloat(n));
+  return 0;
+}
+
+Double TTextStream::ReadDouble() {
+  _FlushRead();
+  return ReadLine()->ParseDouble();
+}
+
+Int TTextStream::WriteDouble(Double n) {
+  _FlushWrite();
+  WriteLine(String::FormatDouble(n));
+  return 0;
+}
+
+Int TTextStream::DecodeUtf8() {
+  // No validation: a stray continuation byte leads a two-byte form, and a
+  // lead of 0xF0 or more stands for three bytes giving 0.
+  Int b0 = _ReadByte();
+  if (b0 < 0x80) return Unit(static_cast<unsigned>(b0));
+  unsigned b1 = static_cast<unsigned>(_ReadByte());
+  unsigned u0 = static_cast<unsigned>(b0);
+  if (b0 < 0xE0) return Unit(((u0 - 0xC0u) << 6) + (b1 - 0x80u));
+  unsigned b2 = static_cast<unsigned>(_ReadByte());
+  if (b0 < 0xF0) return Unit(((u0 - 0xE0u) << 12) + ((b1 - 0x80u) << 6) + (b2 - 0x80u));
+  return 0;
+}
 
 Int TTextStream::ReadChar() {
   switch (_encoding) {
     case LATIN1:
-      return _ReadByte();
-    case UTF8: {
-      Int b0 = _ReadByte();
-      if (b0 < 0x80) return b0;
-      Int b1 = _ReadByte();
-      if (b0 < 0xE0) return (((b0 - 0xC0) << 6) + (b1 - 0x80)) & 0xFFFF;
-      Int b2 = _ReadByte();
-      if (b0 < 0xF0) return (((b0 - 0xE0) << 12) + ((b1 - 0x80) << 6) + (b2 - 0x80)) & 0xFFFF;
-      return 0;
-    }
+      return Unit(static_cast<unsigned>(_ReadByte()));
+    case UTF8:
+      return DecodeUtf8();
     case UTF16BE: {
-      Int b0 = _ReadByte();
-      Int b1 = _ReadByte();
-      return b0 << 8 | b1;
+      unsigned high = static_cast<unsigned>(_ReadByte());
+      unsigned low = static_cast<unsigned>(_ReadByte());
+      return Unit(high << 8 | low);
     }
     case UTF16LE: {
-      Int b0 = _ReadByte();
-      Int b1 = _ReadByte();
-      return b0 | b1 << 8;
+      unsigned low = static_cast<unsigned>(_ReadByte());
+      unsigned high = static_cast<unsigned>(_ReadByte());
+      return Unit(low | high << 8);
     }
     default:
       _ReadByte();
@@ -49,30 +212,35 @@ Int TTextStream::ReadChar() {
   }
 }
 
+void TTextStream::EncodeUtf8(unsigned u) {
+  // Surrogates are encoded one by one, as three bytes each.
+  if (u < 0x80) {
+    _WriteByte(static_cast<Int>(u));
+  } else if (u < 0x800) {
+    _WriteByte(static_cast<Int>(0xC0u | u >> 6));
+    _WriteByte(static_cast<Int>(0x80u | (u & 0x3Fu)));
+  } else {
+    _WriteByte(static_cast<Int>(0xE0u | u >> 12));
+    _WriteByte(static_cast<Int>(0x80u | ((u >> 6) & 0x3Fu)));
+    _WriteByte(static_cast<Int>(0x80u | (u & 0x3Fu)));
+  }
+}
+
 Int TTextStream::WriteChar(Int unit) {
-  unsigned u = static_cast<unsigned>(unit) & 0xFFFF;
+  unsigned u = static_cast<unsigned>(unit) & 0xFFFFu;
   switch (_encoding) {
     case LATIN1:
-      _WriteByte(static_cast<Int>(u & 0xFF));
+      _WriteByte(static_cast<Int>(u & 0xFFu));
       break;
     case UTF8:
-      if (u < 0x80) {
-        _WriteByte(static_cast<Int>(u));
-      } else if (u < 0x800) {
-        _WriteByte(static_cast<Int>(0xC0 | u >> 6));
-        _WriteByte(static_cast<Int>(0x80 | (u & 0x3F)));
-      } else {
-        _WriteByte(static_cast<Int>(0xE0 | u >> 12));
-        _WriteByte(static_cast<Int>(0x80 | ((u >> 6) & 0x3F)));
-        _WriteByte(static_cast<Int>(0x80 | (u & 0x3F)));
-      }
+      EncodeUtf8(u);
       break;
     case UTF16BE:
       _WriteByte(static_cast<Int>(u >> 8));
-      _WriteByte(static_cast<Int>(u & 0xFF));
+      _WriteByte(static_cast<Int>(u & 0xFFu));
       break;
     case UTF16LE:
-      _WriteByte(static_cast<Int>(u & 0xFF));
+      _WriteByte(static_cast<Int>(u & 0xFFu));
       _WriteByte(static_cast<Int>(u >> 8));
       break;
     default:
@@ -81,22 +249,46 @@ Int TTextStream::WriteChar(Int unit) {
   return 0;
 }
 
+Ref<String> TTextStream::TakeCollected() {
+  Ref<String> text = String::FromWideSpan(_collected.data(), static_cast<Int>(_collected.size()));
+  if (_collected.capacity() > kKeptCollectCapacity) {
+    std::vector<char16_t>().swap(_collected);
+  } else {
+    _collected.clear();
+  }
+  return text;
+}
+
 Ref<String> TTextStream::ReadLine() {
   _FlushRead();
-  std::u16string line;
-  line.reserve(1024);
+  _collected.clear();
   while (!Eof()) {
     Int c = ReadChar();
     if (c == 10 || c == 0) break;
-    if (c != 13) line.push_back(static_cast<char16_t>(c));
+    if (c != 13) _collected.push_back(static_cast<char16_t>(c));
   }
-  return String::FromWideSpan(line.data(), static_cast<Int>(line.size()));
+  return TakeCollected();
+}
+
+Ref<String> TTextStream::ReadFile() {
+  _FlushRead();
+  _collected.clear();
+  while (!Eof()) _collected.push_back(static_cast<char16_t>(ReadChar()));
+  return TakeCollected();
+}
+
+Ref<String> TTextStream::ReadString(Int length) {
+  _FlushRead();
+  if (length <= 0) return String::Empty();
+  _collected.clear();
+  _collected.reserve(std::min(static_cast<std::size_t>(length), kMaxStringReserve));
+  for (Int i = 0; i < length; ++i) _collected.push_back(static_cast<char16_t>(ReadChar()));
+  return TakeCollected();
 }
 
 Int TTextStream::WriteString(const Ref<String>& text) {
   _FlushWrite();
-  const String& s = corvid::Text(text);
-  for (Int i = 0; i < s.Length(); ++i) WriteChar(s[i]);
+  for (char16_t unit : Text(text).View()) WriteChar(unit);
   return 0;
 }
 
@@ -107,10 +299,146 @@ Int TTextStream::WriteLine(const Ref<String>& text) {
   return 0;
 }
 
+Ref<TStream> TTextStreamFactory::CreateStream(const Ref<Object>&, const Ref<String>& proto,
+                                              const Ref<String>& path, Int readable,
+                                              Int writeable) {
+  Int encoding = EncodingOf(Text(proto).View());
+  if (encoding == 0) return nullptr;
+  NestingGuard guard;
+  if (guard.TooDeep()) return nullptr;
+  Ref<TStream> inner = OpenUrl(path, readable, writeable);
+  if (!inner) return nullptr;
+  return TTextStream::Create(inner, encoding);
+}
+
+namespace {
+
+enum class Mark { kNone, kUtf16Be, kUtf16Le, kUtf8 };
+
+// A stream without a known end (Pos -1) never reports Eof; its end shows as
+// a read that gives nothing, which ReadByte raises. Both count as the end.
+bool NextByte(TStream& stream, Int& byte) {
+  if (stream.Eof()) return false;
+  try {
+    byte = stream.ReadByte();
+  } catch (const Raised& raised) {
+    if (!raised.As<TStreamReadException>()) throw;
+    return false;
+  }
+  return true;
+}
+
+// Reads up to three bytes; the ones that are not a mark stay in `head`.
+Mark ReadMark(TStream& stream, std::string& head) {
+  Int byte = 0;
+  if (!NextByte(stream, byte)) return Mark::kNone;
+  head.push_back(static_cast<char>(byte));
+  if (!NextByte(stream, byte)) return Mark::kNone;
+  head.push_back(static_cast<char>(byte));
+  if (head == "\xFE\xFF") return Mark::kUtf16Be;
+  if (head == "\xFF\xFE") return Mark::kUtf16Le;
+  if (head != "\xEF\xBB" || !NextByte(stream, byte)) return Mark::kNone;
+  head.push_back(static_cast<char>(byte));
+  return head == "\xEF\xBB\xBF" ? Mark::kUtf8 : Mark::kNone;
+}
+
+// The rest of the stream after `head`, one code unit per byte. A read that
+// gives nothing ends the text even while Eof is false, so a source that
+// never reports its end (or shrank under us) cannot hold the loop forever.
+Ref<String> ReadBytesAfter(TStream& stream, std::string bytes) {
+  std::size_t used = bytes.size();
+  bytes.resize(std::max<std::size_t>(1024, used));
+  while (!stream.Eof()) {
+    if (used == bytes.size()) bytes.resize(bytes.size() * 2);
+    std::size_t room = std::min<std::size_t>(bytes.size() - used, INT32_MAX);
+    Int n = stream.Read(reinterpret_cast<std::uint8_t*>(bytes.data() + used), static_cast<Int>(room));
+    if (n <= 0) break;
+    used += static_cast<std::size_t>(n);
+  }
+  return String::FromNarrowSpan(bytes.data(), static_cast<Int>(used));
+}
+
+Int EncodingOf(Mark mark) {
+  switch (mark) {
+    case Mark::kUtf16Be:
+      return TTextStream::UTF16BE;
+    case Mark::kUtf16Le:
+      return TTextStream::UTF16LE;
+    default:
+      return TTextStream::UTF8;
+  }
+}
+
+Ref<String> LoadOpened(const Ref<TStream>& stream) {
+  std::string head;
+  Mark mark = ReadMark(*stream, head);
+  if (mark == Mark::kNone) {
+    Ref<String> text = ReadBytesAfter(*stream, std::move(head));
+    stream->Close();
+    return text;
+  }
+  auto reader = TTextStream::Create(stream, EncodingOf(mark));
+  Ref<String> text = reader->ReadFile();
+  reader->Close();
+  stream->Close();
+  return text;
+}
+
+// A failed load or save still gives its file back at once, not only when
+// the last reference goes.
+template <class Body>
+auto ClosingOnFailure(const Ref<TStream>& stream, Body&& body) {
+  try {
+    return body();
+  } catch (...) {
+    stream->Close();
+    throw;
+  }
+}
+
+// TODO(merge): call SaveByteText
+Int SaveBytesOfText(const Ref<String>& text, const Ref<Object>& url) {
+  Ref<TStream> stream = OpenUrlWriter(url);
+  if (!stream) Throw(MakeRef<TStreamWriteException>());
+  std::string bytes = ToBytes(text);
+  stream->WriteBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                     static_cast<Int>(bytes.size()));
+  stream->Close();
+  return 0;
+}
+
+}  // namespace
+
+Ref<String> LoadTextFile(const Ref<Object>& url) {
+  Ref<TStream> stream = OpenUrlReader(url);
+  if (!stream) Throw(MakeRef<TStreamReadException>());
+  return ClosingOnFailure(stream, [&] { return LoadOpened(stream); });
+}
+
+Int SaveTextFile(const Ref<String>& text, const Ref<Object>& url) {
+  std::u16string_view units = Text(text).View();
+  if (std::all_of(units.begin(), units.end(), [](char16_t u) { return u <= 0xFF; })) {
+    SaveBytesOfText(text, url);
+    return 1;
+  }
+  Ref<TStream> stream = OpenUrlWriter(url);
+  if (!stream) Throw(MakeRef<TStreamWriteException>());
+  return ClosingOnFailure(stream, [&] {
+    stream->WriteByte(0xFF);
+    stream->WriteByte(0xFE);
+    auto writer = TTextStream::Create(stream, TTextStream::UTF16LE);
+    writer->WriteString(text);
+    writer->Close();
+    stream->Close();
+    return 1;
+  });
+}
+
 void StartTextStreamModule() {
   static ModuleFlag flag;
   if (!flag.Begin()) return;
   StartStreamModule();
+  MakeRef<TTextStreamFactory>();
   ModuleStarted("text stream");
 }
 
