@@ -1,11 +1,28 @@
 // Case mapping of single code units, as used by Lowercased and Uppercased.
 #pragma once
 
+#include <cstdint>
+#include <span>
+
 namespace corvid {
 
-/// Lower-case partner of `unit`, or `unit` itself when it has none.
-char16_t LowerUnit(char16_t unit);
-/// Upper-case (title-case for the digraphs) partner of `unit`, or `unit`.
-char16_t UpperUnit(char16_t unit);
+/// One mapping of the case tables: `from` becomes `to`.
+struct CasePair {
+  char16_t from;
+  char16_t to;
+};
+
+/// Lower-case partner of `unit`, or `unit` itself when it has none. Below
+/// U+00C0 only "A"-"Z" change; above, the Unicode 5.1 simple lower-case
+/// mapping applies.
+char16_t LowerUnit(char16_t unit) noexcept;
+/// Upper-case partner of `unit`, or `unit`. Below U+00B5 only "a"-"z"
+/// change; above, the Unicode 5.1 simple title-case mapping applies, so the
+/// digraphs (U+01C4 and U+01C6, etc.) become their title-case form.
+char16_t UpperUnit(char16_t unit) noexcept;
+
+/// The tables above the Latin range, sorted by `from`; for tests and tools.
+std::span<const CasePair> LowerCaseTable() noexcept;
+std::span<const CasePair> UpperCaseTable() noexcept;
 
 }  // namespace corvid

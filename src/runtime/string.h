@@ -14,6 +14,8 @@ namespace corvid {
 /// An immutable sequence of 16-bit code units. A code unit is a character:
 /// there is no surrogate logic anywhere. Every zero-length result is the one
 /// shared empty string; literals (`"text"_s`) are static and never freed.
+class Array;
+
 class String final : public Object {
  public:
   struct LiteralTag {};
@@ -65,6 +67,13 @@ class String final : public Object {
   virtual Int HasPrefix(const Ref<String>& prefix);
   virtual Int HasSuffix(const Ref<String>& suffix);
   virtual Int Includes(const Ref<String>& sub);
+  /// Pieces between the occurrences of `separator` (empty pieces included),
+  /// or with an empty separator the runs of units above U+0020. A String
+  /// array ("$"); include runtime/array.h to use it.
+  virtual Ref<Array> SplitOn(const Ref<String>& separator);
+  /// The strings of `parts` (a String array) with this string between
+  /// neighbours. Null and the empty array give the empty string.
+  virtual Ref<String> JoinWith(const Ref<Array>& parts);
   static Ref<String> FromUtf8Z(const char* text);
   /// UTF-8 form, each unit encoded by itself, zero-terminated. Owned by the caller.
   virtual std::unique_ptr<char[]> ToUtf8Z();
@@ -102,6 +111,9 @@ Int FirstCode(const Ref<String>& s);
 const char* TempNarrowZ(const Ref<String>& s);
 const char16_t* TempWideZ(const Ref<String>& s);
 const char* TempUtf8Z(const Ref<String>& s);
+/// Code-unit order: the difference of the first differing units, else the
+/// difference of the lengths.
+Int CompareUnits(const String& a, const String& b) noexcept;
 /// String equality: Compare gives 0.
 bool Equals(const Ref<String>& a, const Ref<String>& b);
 
