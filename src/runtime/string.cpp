@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <utility>
 #include <vector>
@@ -162,7 +164,20 @@ Long String::ParseLong() { return static_cast<Long>(ParseInteger<std::uint64_t>(
 // The C library reads the narrowed text (a unit with a zero low byte ends
 // it); the program never changes the C locale, so "." is the decimal point.
 Double String::ParseDouble() { return std::atof(ToNarrowZ().get()); }
-Float String::ParseFloat() { return static_cast<Float>(ParseDouble()); }
+Float String::ParseFloat() {
+  Double value = ParseDouble();
+  // Narrowing a double beyond the float range is undefined in C++; round it
+  // the way the floating-point unit does: to the largest float up to half a
+  // unit in the last place above it, to infinity beyond.
+  constexpr Double kMax = std::numeric_limits<Float>::max();
+  constexpr Double kHalfUlp = 0x1p103;
+  if (std::isfinite(value) && std::fabs(value) > kMax) {
+    Float limit = std::fabs(value) < kMax + kHalfUlp ? std::numeric_limits<Float>::max()
+                                                     : std::numeric_limits<Float>::infinity();
+    return std::signbit(value) ? -limit : limit;
+  }
+  return static_cast<Float>(value);
+}
 
 std::unique_ptr<char[]> String::ToNarrowZ() {
   auto out = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(length_) + 1);

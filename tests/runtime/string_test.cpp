@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -237,6 +238,13 @@ TEST(StringParse, Reals) {
   EXPECT_DOUBLE_EQ(S(u"12\u01003")->ParseDouble(), 12.0);
   EXPECT_FLOAT_EQ("0.1"_s->ParseFloat(), 0.1f);
   EXPECT_TRUE(std::isinf("1e999"_s->ParseDouble()));
+  // Beyond the float range the single-precision result rounds like the FPU.
+  EXPECT_EQ("1e39"_s->ParseFloat(), std::numeric_limits<Float>::infinity());
+  EXPECT_EQ("-1e39"_s->ParseFloat(), -std::numeric_limits<Float>::infinity());
+  EXPECT_EQ("3.4028235e38"_s->ParseFloat(), std::numeric_limits<Float>::max());
+  EXPECT_EQ("3.40282356779733e38"_s->ParseFloat(), std::numeric_limits<Float>::max());
+  EXPECT_EQ("3.4028236e38"_s->ParseFloat(), std::numeric_limits<Float>::infinity());
+  EXPECT_TRUE(std::isnan("nan"_s->ParseFloat()));
 }
 
 TEST(StringFormat, Integers) {
