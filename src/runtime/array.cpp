@@ -269,10 +269,17 @@ inline bool Before(const Ref<Object>& a, const Ref<Object>& b) {
 
 // Median-of-three quicksort. The pivot is tracked by position, so it may be
 // exchanged like any element. The smaller part is sorted by recursion and
-// the larger by the loop, which bounds the stack depth by log2(n).
+// the larger by the loop, which bounds the stack depth by log2(n); after
+// `depth` levels of partitioning a range is heap-sorted instead, so input
+// built against the median of three cannot make the sort quadratic.
 template <class T, class Less>
-void QuickSort(T* a, std::ptrdiff_t lo, std::ptrdiff_t hi, const Less& less) {
+void QuickSort(T* a, std::ptrdiff_t lo, std::ptrdiff_t hi, const Less& less, int depth) {
   while (hi - lo + 1 > 2) {
+    if (depth-- == 0) {
+      std::make_heap(a + lo, a + hi + 1, less);
+      std::sort_heap(a + lo, a + hi + 1, less);
+      return;
+    }
     std::ptrdiff_t mid = lo + (hi - lo) / 2;
     if (less(a[mid], a[lo])) std::swap(a[mid], a[lo]);
     if (less(a[hi], a[mid])) {
@@ -295,14 +302,21 @@ void QuickSort(T* a, std::ptrdiff_t lo, std::ptrdiff_t hi, const Less& less) {
       --j;
     }
     if (j - lo < hi - i) {
-      QuickSort(a, lo, j, less);
+      QuickSort(a, lo, j, less, depth);
       lo = i;
     } else {
-      QuickSort(a, i, hi, less);
+      QuickSort(a, i, hi, less, depth);
       hi = j;
     }
   }
   if (hi - lo + 1 == 2 && less(a[hi], a[lo])) std::swap(a[lo], a[hi]);
+}
+
+template <class T, class Less>
+void Sort(std::vector<T>& v, const Less& less) {
+  int depth = 2;
+  for (std::size_t n = v.size(); n > 1; n >>= 1) depth += 2;
+  QuickSort(v.data(), 0, static_cast<std::ptrdiff_t>(v.size()) - 1, less, depth);
 }
 
 }  // namespace
@@ -316,11 +330,10 @@ void Array::SortElements(Int ascending) {
                       !std::is_same_v<Vector, std::vector<Ref<Array>>> &&
                       !std::is_same_v<Vector, std::vector<FunctionRef>>) {
           using T = typename Vector::value_type;
-          auto hi = static_cast<std::ptrdiff_t>(v.size()) - 1;
           if (ascending != 0)
-            QuickSort(v.data(), 0, hi, [](const T& a, const T& b) { return Before(a, b); });
+            Sort(v, [](const T& a, const T& b) { return Before(a, b); });
           else
-            QuickSort(v.data(), 0, hi, [](const T& a, const T& b) { return Before(b, a); });
+            Sort(v, [](const T& a, const T& b) { return Before(b, a); });
         }
       },
       storage_);

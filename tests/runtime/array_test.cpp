@@ -234,6 +234,51 @@ TEST(ArraySort, LongRunsOfEqualOrOrderedElements) {
   }
 }
 
+// An adversary for quicksort (after McIlroy): values are fixed only when a
+// comparison forces them, always so that the pivot turns out nearly the
+// smallest. Against a plain median-of-three quicksort this needs about
+// n*n/2 comparisons; the sort must stay near n*log2(n).
+struct Adversary {
+  std::vector<Int> value;
+  Int gas;
+  Int solid = 0;
+  Int candidate = -1;
+  long long comparisons = 0;
+  explicit Adversary(Int n) : value(static_cast<std::size_t>(n), n), gas(n) {}
+  Int Compare(Int x, Int y) {
+    ++comparisons;
+    auto& vx = value[static_cast<std::size_t>(x)];
+    auto& vy = value[static_cast<std::size_t>(y)];
+    if (vx == gas && vy == gas) (x == candidate ? vx : vy) = solid++;
+    if (vx == gas) candidate = x;
+    else if (vy == gas) candidate = y;
+    return vx - vy;
+  }
+};
+
+class Rigged : public Object {
+ public:
+  Rigged(Adversary& adversary, Int index) : adversary_(adversary), index_(index) {}
+  Int Compare(const Ref<Object>& other) override {
+    return adversary_.Compare(index_, CastTo<Rigged>(other)->index_);
+  }
+
+ private:
+  Adversary& adversary_;
+  Int index_;
+};
+
+TEST(ArraySort, AdversarialInputStaysNearNLogN) {
+  const Int n = 20000;
+  Adversary adversary(n);
+  auto a = Array::Create(":Rigged"_s, n);
+  auto e = a->Elements<Ref<Object>>();
+  for (Int i = 0; i < n; ++i) e[static_cast<std::size_t>(i)] = MakeRef<Rigged>(adversary, i);
+  a->SortElements(1);
+  EXPECT_LT(adversary.comparisons, 40LL * n * 15);
+  for (std::size_t i = 1; i < e.size(); ++i) ASSERT_LE(e[i - 1]->Compare(e[i]), 0);
+}
+
 TEST(ArraySort, RealsStringsAndObjects) {
   const Double nan = std::numeric_limits<Double>::quiet_NaN();
   auto d = Array::Create("d"_s, 5);

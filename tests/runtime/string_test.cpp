@@ -7,6 +7,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/array.h"
@@ -298,6 +299,23 @@ TEST(StringConvert, TemporaryBuffersLastFor32Conversions) {
   const char16_t* wide = TempWideZ(nullptr);
   EXPECT_EQ(wide[0], 0);
   EXPECT_STREQ(TempNarrowZ(nullptr), "");
+}
+
+// Threads meeting at one slot of the ring must each free only the buffer
+// they replace (the sanitizer build catches a double free or a leak).
+TEST(StringConvert, TemporaryRingUnderConcurrentUse) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([t] {
+      Ref<String> text = String::FormatInt(t);
+      for (int i = 0; i < 20000; ++i) {
+        if (i % 3 == 0) TempNarrowZ(text);
+        else if (i % 3 == 1) TempWideZ(text);
+        else TempUtf8Z(text);
+      }
+    });
+  for (auto& thread : threads) thread.join();
+  EXPECT_STREQ(TempNarrowZ("done"_s), "done");
 }
 
 std::string Utf8(const Ref<String>& s) { return std::string(s->ToUtf8Z().get()); }
