@@ -14,6 +14,8 @@ namespace corvid {
 /// An immutable sequence of 16-bit code units. A code unit is a character:
 /// there is no surrogate logic anywhere. Every zero-length result is the one
 /// shared empty string; literals (`"text"_s`) are static and never freed.
+class Array;
+
 class String final : public Object {
  public:
   struct LiteralTag {};
@@ -39,32 +41,69 @@ class String final : public Object {
   /// address like any object.
   Int Compare(const Ref<Object>& other) override;
 
-  // Operations in class-slot order.
+  // Operations in class-slot order. Positions are 0-based; a Null string
+  // argument reads as the empty string.
+
+  /// First position >= `start` (negative: 0) where `sub` occurs, or -1. An
+  /// empty `sub` is found at `start` when `start` <= Length().
   virtual Int IndexOf(const Ref<String>& sub, Int start);
+  /// Last occurrence of `sub` starting at or before Length() - `start`
+  /// (`start` counts from the end; negative acts as 0), or -1.
   virtual Int LastIndexOf(const Ref<String>& sub, Int start);
+  /// Without the units <= U+0020 at either end; the receiver itself when
+  /// there are none.
   virtual Ref<String> Trimmed();
+  /// Every non-overlapping occurrence of `sub`, leftmost first, replaced by
+  /// `with`; the receiver itself when `sub` is empty or absent.
   virtual Ref<String> ReplaceAll(const Ref<String>& sub, const Ref<String>& with);
+  /// Unit by unit through the Unicode 5.1 simple mappings; always a new
+  /// string of the same length.
   virtual Ref<String> Lowercased();
   virtual Ref<String> Uppercased();
+  /// Decimal, "$" hexadecimal or "%" binary digits after white space and one
+  /// sign; stops silently at the first other unit; wraps on overflow.
   virtual Int ParseInt();
   virtual Long ParseLong();
+  /// The C library's reading of the narrowed text; 0 when there is no number.
   virtual Float ParseFloat();
   virtual Double ParseDouble();
   /// Low 8 bits of each unit, then a zero byte. Owned by the caller.
   virtual std::unique_ptr<char[]> ToNarrowZ();
   /// The units, then a zero unit. Owned by the caller.
   virtual std::unique_ptr<char16_t[]> ToWideZ();
+  /// Decimal digits, "-" before negative values.
   static Ref<String> FormatInt(Int value);
   static Ref<String> FormatLong(Long value);
+  /// printf "%#.9g" of the value widened to double.
   static Ref<String> FormatFloat(Float value);
+  /// printf "%#.17lg".
   static Ref<String> FormatDouble(Double value);
+  /// Bytes up to the zero byte, one unit per byte; null gives the empty string.
   static Ref<String> FromNarrowZ(const char* text);
+  /// Units up to the zero unit; null gives the empty string.
   static Ref<String> FromWideZ(const char16_t* text);
+  /// Exactly `count` bytes (zeros included), one unit per byte.
   static Ref<String> FromNarrowSpan(const void* bytes, Int count);
+  /// Exactly `count` units.
   static Ref<String> FromWideSpan(const char16_t* units, Int count);
+  /// 1 when the string starts with `prefix` (always for an empty one), else 0.
   virtual Int HasPrefix(const Ref<String>& prefix);
+  /// 1 when the string ends with `suffix`, else 0.
   virtual Int HasSuffix(const Ref<String>& suffix);
+  /// 1 when `sub` occurs anywhere, else 0.
   virtual Int Includes(const Ref<String>& sub);
+  /// Pieces between the occurrences of `separator` (empty pieces included),
+  /// or with an empty separator the runs of units above U+0020 (the shared
+  /// empty array when there is none). A String array ("$"); include
+  /// runtime/array.h to use it.
+  virtual Ref<Array> SplitOn(const Ref<String>& separator);
+  /// The strings of `parts` (a String array) with this string between
+  /// neighbours. Null and the empty array give the empty string.
+  virtual Ref<String> JoinWith(const Ref<Array>& parts);
+  /// Decodes UTF-8 up to the zero byte, without testing continuation
+  /// patterns (overlong forms pass); null gives the empty string. Raises the
+  /// String "Unicode character out of UCS-2 range" for a code point above
+  /// U+FFFF. Never reads past the zero byte, even inside a cut sequence.
   static Ref<String> FromUtf8Z(const char* text);
   /// UTF-8 form, each unit encoded by itself, zero-terminated. Owned by the caller.
   virtual std::unique_ptr<char[]> ToUtf8Z();
@@ -102,6 +141,9 @@ Int FirstCode(const Ref<String>& s);
 const char* TempNarrowZ(const Ref<String>& s);
 const char16_t* TempWideZ(const Ref<String>& s);
 const char* TempUtf8Z(const Ref<String>& s);
+/// Code-unit order: the difference of the first differing units, else the
+/// difference of the lengths.
+Int CompareUnits(const String& a, const String& b) noexcept;
 /// String equality: Compare gives 0.
 bool Equals(const Ref<String>& a, const Ref<String>& b);
 
