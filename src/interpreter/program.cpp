@@ -11,8 +11,8 @@
 
 namespace corvid {
 
-Ref<String> ChooseCodeFile(const std::vector<Ref<String>>& args) {
-  return args.size() > 1 ? args[1] : DefaultCodeFile();
+Ref<String> ChooseCodeFile(const Ref<Array>& args) {
+  return args && args->Count() > 1 ? args->At<Ref<String>>(1) : DefaultCodeFile();
 }
 
 int ProgramEntry() {

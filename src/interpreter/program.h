@@ -2,8 +2,7 @@
 // one run (load, announce, execute, finish) with the interpreter's messages.
 #pragma once
 
-#include <vector>
-
+#include "runtime/array.h"
 #include "runtime/string.h"
 
 namespace corvid {
@@ -12,7 +11,7 @@ namespace corvid {
 inline Ref<String> DefaultCodeFile() { return "code.txt"_s; }
 
 /// The first argument after the program name, else the default.
-Ref<String> ChooseCodeFile(const std::vector<Ref<String>>& args);
+Ref<String> ChooseCodeFile(const Ref<Array>& args);
 
 /// Called once by the main routine after the runtime start: starts the core
 /// runtime, then runs the program body. Never returns on its first call;

@@ -19,7 +19,7 @@ struct ProgramValues {
   Ref<String> programFile = String::Empty();
   Ref<String> programDir = String::Empty();
   Ref<String> programTitle = String::Empty();
-  std::vector<Ref<String>> args;
+  Ref<Array> args = Array::Empty();
   bool wideCalls = false;
   bool mainThreadKnown = false;
   long mainThread = 0;
@@ -130,8 +130,9 @@ void StartApplication(int argc, char** argv) {
   const std::string home = ToBytes(DirectoryPart(FromBytes(executable)));
   platform::ChangeDirectory(home.c_str());
   v.programTitle = "Corvid Application"_s;
-  v.args.clear();
-  for (int i = 0; i < argc; ++i) v.args.push_back(String::FromNarrowZ(argv[i]));
+  std::vector<Ref<String>> args;
+  for (int i = 0; i < argc; ++i) args.push_back(String::FromNarrowZ(argv[i]));
+  v.args = Array::FromStrings(args);
   v.mainThread = platform::CurrentThreadId();
   v.mainThreadKnown = true;
 }
@@ -140,7 +141,7 @@ const Ref<String>& StartDir() { return Values().startDir; }
 const Ref<String>& ProgramFile() { return Values().programFile; }
 const Ref<String>& ProgramDir() { return Values().programDir; }
 const Ref<String>& ProgramTitle() { return Values().programTitle; }
-const std::vector<Ref<String>>& ProgramArgs() { return Values().args; }
+const Ref<Array>& ProgramArgs() { return Values().args; }
 bool WideCallMode() { return Values().wideCalls; }
 
 Ref<String> DirectoryPart(const Ref<String>& pathRef) {

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "runtime/array.h"
 #include "runtime/object.h"
 #include "runtime/string.h"
 
@@ -29,7 +30,7 @@ const Ref<String>& ProgramDir();
 const Ref<String>& ProgramTitle();
 /// Element 0 is the program name as it arrived, then the arguments; each
 /// byte of an argument becomes one code unit.
-const std::vector<Ref<String>>& ProgramArgs();
+const Ref<Array>& ProgramArgs();
 
 /// Directory part of a path with "/" separators: empty when the last
 /// separator is at index 0 or there is none; a separator right after ":"

@@ -25,6 +25,8 @@ std::unique_ptr<std::uint8_t[]> CopyBuffer(Int bufSize, Int* used) {
   return std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(*used));
 }
 
+using ByteSpan = std::span<const std::uint8_t>;
+
 void WriteAll(TStream& stream, ByteSpan bytes) {
   // WriteBytes counts in Int; a longer span goes in several calls.
   while (!bytes.empty()) {
@@ -112,7 +114,7 @@ Int NextLoadLength(Int length) {
   return next > INT32_MAX ? INT32_MAX : static_cast<Int>(next);
 }
 
-ByteVector LoadAllBytes(const Ref<Object>& url) {
+Ref<Array> LoadAllBytes(const Ref<Object>& url) {
   Ref<TStream> stream = OpenForLoad(url);
   std::unique_ptr<std::uint8_t[]> data;
   Int count = ReadToEnd(*stream, [&data](Int length, Int kept) {
@@ -122,13 +124,12 @@ ByteVector LoadAllBytes(const Ref<Object>& url) {
     return data.get();
   });
   stream->Close();
-  if (count == 0) return {};
-  return ByteVector(data.get(), data.get() + count);
+  return Array::FromBytes({data.get(), static_cast<std::size_t>(count)});
 }
 
 Ref<String> LoadByteText(const Ref<Object>& url) {
-  ByteVector bytes = LoadAllBytes(url);
-  return String::FromNarrowSpan(bytes.data(), static_cast<Int>(bytes.size()));
+  Ref<Array> bytes = LoadAllBytes(url);
+  return String::FromNarrowSpan(bytes->Elements<std::uint8_t>().data(), bytes->Count());
 }
 
 Ref<Object> LoadUrlObject(const Ref<Object>& url) {
@@ -138,9 +139,9 @@ Ref<Object> LoadUrlObject(const Ref<Object>& url) {
   return object;
 }
 
-Int SaveAllBytes(ByteSpan bytes, const Ref<Object>& url) {
+Int SaveAllBytes(const Ref<Array>& bytes, const Ref<Object>& url) {
   Ref<TStream> stream = OpenForSave(url);
-  WriteAll(*stream, bytes);
+  WriteAll(*stream, (bytes ? bytes : Array::Empty())->Elements<std::uint8_t>());
   stream->Close();
   return 0;
 }

@@ -2,17 +2,10 @@
 // save or copy a whole stream.
 #pragma once
 
-#include <cstdint>
-#include <span>
-#include <vector>
-
+#include "runtime/array.h"
 #include "stream/stream.h"
 
 namespace corvid {
-
-/// The bytes the whole-stream functions hand out and take in.
-using ByteVector = std::vector<std::uint8_t>;
-using ByteSpan = std::span<const std::uint8_t>;
 
 // Each forwards to the method of the same role through the object; a Null
 // stream raises the null-object error. The writes and StreamFlush and
@@ -45,17 +38,18 @@ Int WriteLine(const Ref<TStream>& stream, const Ref<String>& text);
 /// nothing (so a source whose Eof never turns true, such as a pipe, still
 /// ends). The stream is closed afterwards; a stream object given as `url`
 /// is read through a second handle and stays open. Raises
-/// TStreamReadException when `url` does not open.
-ByteVector LoadAllBytes(const Ref<Object>& url);
+/// TStreamReadException when `url` does not open. The bytes come as a byte
+/// array ("b"); the shared empty array when there were none.
+Ref<Array> LoadAllBytes(const Ref<Object>& url);
 /// LoadAllBytes as text, one code unit (0..255) per byte.
 Ref<String> LoadByteText(const Ref<Object>& url);
 /// ReadObject of the opened stream, which is then closed. Raises
 /// TStreamReadException when `url` does not open.
 Ref<Object> LoadUrlObject(const Ref<Object>& url);
-/// Writes all `bytes` to `url` opened for writing and closes it. Raises
-/// TStreamWriteException when `url` does not open or stops taking bytes.
-/// Returns 0.
-Int SaveAllBytes(ByteSpan bytes, const Ref<Object>& url);
+/// Writes all of the byte array `bytes` (Null reads as empty) to `url`
+/// opened for writing and closes it. Raises TStreamWriteException when `url`
+/// does not open or stops taking bytes. Returns 0.
+Int SaveAllBytes(const Ref<Array>& bytes, const Ref<Object>& url);
 /// The low byte of each code unit, as SaveAllBytes. Returns 0.
 Int SaveByteText(const Ref<String>& text, const Ref<Object>& url);
 /// WriteObject to the opened stream, which is then closed. Raises

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "runtime/module.h"
+#include "stream/stream_functions.h"
 
 namespace corvid {
 
@@ -396,17 +397,6 @@ auto ClosingOnFailure(const Ref<TStream>& stream, Body&& body) {
   }
 }
 
-// TODO(merge): call SaveByteText
-Int SaveBytesOfText(const Ref<String>& text, const Ref<Object>& url) {
-  Ref<TStream> stream = OpenUrlWriter(url);
-  if (!stream) Throw(MakeRef<TStreamWriteException>());
-  std::string bytes = ToBytes(text);
-  stream->WriteBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                     static_cast<Int>(bytes.size()));
-  stream->Close();
-  return 0;
-}
-
 }  // namespace
 
 Ref<String> LoadTextFile(const Ref<Object>& url) {
@@ -418,7 +408,7 @@ Ref<String> LoadTextFile(const Ref<Object>& url) {
 Int SaveTextFile(const Ref<String>& text, const Ref<Object>& url) {
   std::u16string_view units = Text(text).View();
   if (std::all_of(units.begin(), units.end(), [](char16_t u) { return u <= 0xFF; })) {
-    SaveBytesOfText(text, url);
+    SaveByteText(text, url);
     return 1;
   }
   Ref<TStream> stream = OpenUrlWriter(url);

@@ -200,10 +200,11 @@ TEST(OpenUrl, StreamObjectGivesAFreshHandleEachTime) {
 
 TEST(WholeStream, LoadsEmptyAndLongFiles) {
   TempDir dir;
-  EXPECT_TRUE(LoadAllBytes(Name(dir.Write("empty", ""))).empty());
+  EXPECT_EQ(LoadAllBytes(Name(dir.Write("empty", ""))), Array::Empty());
   std::string long_bytes;
   for (int i = 0; i < 1025; ++i) long_bytes.push_back(static_cast<char>(i * 7));
-  ByteVector loaded = LoadAllBytes(Name(dir.Write("long", long_bytes)));
+  Ref<Array> array = LoadAllBytes(Name(dir.Write("long", long_bytes)));
+  auto loaded = array->Elements<std::uint8_t>();
   EXPECT_EQ(std::string(loaded.begin(), loaded.end()), long_bytes);
   Ref<String> text = LoadByteText(Name(dir.Write("text", "\xE9t\xE9")));
   EXPECT_EQ(text->View(), u"\u00E9t\u00E9");
@@ -216,7 +217,7 @@ TEST(WholeStream, MissingSourcesAndTargetsRaise) {
   ExpectRaised<TStreamReadException>([&] { LoadByteText(missing); });
   ExpectRaised<TStreamReadException>([&] { LoadUrlObject(missing); });
   Ref<String> unwritable = Name(dir.Path() / "no" / "such" / "dir");
-  ExpectRaised<TStreamWriteException>([&] { SaveAllBytes({}, unwritable); });
+  ExpectRaised<TStreamWriteException>([&] { SaveAllBytes(nullptr, unwritable); });
   ExpectRaised<TStreamWriteException>([&] { SaveByteText("x"_s, unwritable); });
   ExpectRaised<TStreamWriteException>([&] { SaveUrlObject("x"_s, unwritable); });
 }
@@ -225,7 +226,7 @@ TEST(WholeStream, SavesBytesAndLowBytesOfText) {
   TempDir dir;
   auto path = dir.Path() / "saved";
   const std::uint8_t bytes[] = {0, 1, 255, 10};
-  EXPECT_EQ(SaveAllBytes(bytes, Name(path)), 0);
+  EXPECT_EQ(SaveAllBytes(Array::FromBytes(bytes), Name(path)), 0);
   EXPECT_EQ(testing::ReadFileBytes(path), std::string("\0\1\xFF\n", 4));
   EXPECT_EQ(SaveByteText(u"A\u0141z"_s, Name(path)), 0);
   EXPECT_EQ(testing::ReadFileBytes(path), "AAz");
@@ -245,7 +246,8 @@ TEST(WholeStream, ObjectsNeedAStreamThatCanCarryThem) {
 
 TEST(WholeStream, LoadingAStreamObjectLeavesItOpenAtItsEnd) {
   auto source = MakeRef<ScriptStream>("abc");
-  ByteVector loaded = LoadAllBytes(source);
+  Ref<Array> array = LoadAllBytes(source);
+  auto loaded = array->Elements<std::uint8_t>();
   EXPECT_EQ(std::string(loaded.begin(), loaded.end()), "abc");
   EXPECT_EQ(source->closes, 0);
   EXPECT_EQ(source->Eof(), 1);
@@ -256,8 +258,7 @@ TEST(WholeStream, LoadingAStreamObjectLeavesItOpenAtItsEnd) {
 TEST(WholeStream, SourcesWithoutAnEndInEofStillFinish) {
   std::string bytes(3000, 'p');
   auto pipe = MakeRef<ScriptStream>(bytes, false);
-  ByteVector loaded = LoadAllBytes(pipe);
-  EXPECT_EQ(loaded.size(), bytes.size());
+  EXPECT_EQ(LoadAllBytes(pipe)->Count(), static_cast<Int>(bytes.size()));
   auto target = MakeRef<ScriptStream>("");
   auto again = MakeRef<ScriptStream>(bytes, false);
   EXPECT_EQ(CopyToEnd(again, target, 512), 0);

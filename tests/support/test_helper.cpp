@@ -78,7 +78,7 @@ void ShowStart() {
   line("dir=", ProgramDir());
   line("cwd=", FromBytes(platform::CurrentDirectory()));
   line("title=", ProgramTitle());
-  for (const auto& arg : ProgramArgs()) line("arg=", arg);
+  for (const auto& arg : ProgramArgs()->Elements<Ref<String>>()) line("arg=", arg);
   line("main=", String::FormatInt(IsMainThread()));
   line("wide=", String::FormatInt(WideCallMode() ? 1 : 0));
 }
