@@ -38,6 +38,11 @@ std::size_t FileWrite(File* file, const void* buffer, std::size_t count) {
   return std::fwrite(buffer, 1, count, file);
 }
 
+int FileReadByte(File* file) {
+  int c = std::getc(file);
+  return c == EOF ? -1 : c;
+}
+
 long FileTell(File* file) { return std::ftell(file); }
 int FileSeek(File* file, long offset, int origin) { return std::fseek(file, offset, origin); }
 int FileFlush(File* file) { return std::fflush(file); }

@@ -22,6 +22,7 @@ Int TCStream::Size() { return _size; }
 Int TCStream::Seek(Int pos) {
   if (!_cstream) return _pos;
   platform::FileSeek(_cstream, pos, SEEK_SET);
+  _direction = Direction::None;
   _pos = ClampToInt(platform::FileTell(_cstream));
   return _pos;
 }
@@ -37,8 +38,21 @@ void TCStream::Advance(std::size_t count, bool endOfData) {
   if (endOfData && _pos < _size) _size = _pos;
 }
 
+void TCStream::Turn(Direction direction) {
+  if (_direction != direction && _direction != Direction::None) platform::FileSeek(_cstream, 0, SEEK_CUR);
+  _direction = direction;
+}
+
 Int TCStream::Read(std::uint8_t* buffer, Int count) {
   if (!_cstream || count <= 0) return 0;
+  Turn(Direction::Reading);
+  if (count == 1) {
+    // Text streams read one byte at a time; spare them the block machinery.
+    int byte = platform::FileReadByte(_cstream);
+    if (byte >= 0) *buffer = static_cast<std::uint8_t>(byte);
+    Advance(byte >= 0 ? 1 : 0, byte < 0);
+    return byte >= 0 ? 1 : 0;
+  }
   std::size_t n = platform::FileRead(_cstream, buffer, static_cast<std::size_t>(count));
   Advance(n, n == 0);
   return static_cast<Int>(n);
@@ -46,6 +60,7 @@ Int TCStream::Read(std::uint8_t* buffer, Int count) {
 
 Int TCStream::Write(const std::uint8_t* buffer, Int count) {
   if (!_cstream || count <= 0) return 0;
+  Turn(Direction::Writing);
   std::size_t n = platform::FileWrite(_cstream, buffer, static_cast<std::size_t>(count));
   Advance(n, false);
   if (_pos > _size) _size = _pos;
@@ -69,6 +84,7 @@ Int TCStream::Close() {
 
 Ref<String> TCStream::ReadLine() {
   if (!_cstream) return String::Empty();
+  Turn(Direction::Reading);
   std::vector<std::uint8_t> line;
   bool ended = false;
   std::size_t consumed = platform::FileReadLine(_cstream, line, ended);
@@ -86,6 +102,7 @@ Ref<TCStream> TCStream::OpenFile(const Ref<String>& path, Int readable, Int writ
     mode = "wb";
     bits = MODE_WRITE;
   }
+  if (Text(path).View().find(u'\0') != std::u16string_view::npos) return nullptr;
   Ref<String> name = Text(path).Length() ? path->ReplaceAll("\\"_s, "/"_s) : String::Empty();
   platform::File* file = platform::FileOpen(TempNarrowZ(name), mode);
   if (!file) return nullptr;

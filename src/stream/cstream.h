@@ -29,7 +29,9 @@ class TCStream : public TStream {
   Ref<String> ReadLine() override;
 
   /// "r+b" when both flags are set, "wb" for writing only, else "rb".
-  /// Backslashes in `path` become "/". Null when the file cannot be opened.
+  /// Backslashes in `path` become "/"; each unit goes to the system as its
+  /// low byte. Null when the file cannot be opened, and for a name holding a
+  /// zero unit, which the system would cut short to another name.
   static Ref<TCStream> OpenFile(const Ref<String>& path, Int readable, Int writeable);
   /// Takes over `file`, starting wherever it stands.
   static Ref<TCStream> CreateWithCStream(platform::File* file, Int mode);
@@ -38,11 +40,15 @@ class TCStream : public TStream {
 
  private:
   void Advance(std::size_t count, bool endOfData);
+  enum class Direction { None, Reading, Writing };
+  void Turn(Direction direction);
 
   Int _pos = 0;
   Int _size = 0;
   platform::File* _cstream = nullptr;
   Int _mode = 0;
+  // The C library needs a seek between reading and writing on one file.
+  Direction _direction = Direction::None;
 };
 
 }  // namespace corvid

@@ -87,6 +87,27 @@ TEST(FileStream, WritingTruncatesAndTracksPositionAndSize) {
   EXPECT_EQ(ReadFileBytes(path), "0123xy6789");
 }
 
+TEST(FileStream, ReadsAndWritesInterleaveOnOneFile) {
+  TempDir dir;
+  auto path = dir.Write("both.bin", "abcdefgh");
+  auto s = TCStream::OpenFile(Name(path), 1, 1);
+  EXPECT_EQ(s->ReadByte(), 'a');
+  s->WriteByte('B');
+  EXPECT_EQ(s->ReadByte(), 'c');
+  s->WriteString("DE"_s);
+  EXPECT_EQ(ToBytes(s->ReadLine()), "fgh");
+  EXPECT_EQ(s->Pos(), 8);
+  s->Close();
+  EXPECT_EQ(ReadFileBytes(path), "aBcDEfgh");
+}
+
+TEST(FileStream, NamesHoldingAZeroUnitDoNotOpen) {
+  TempDir dir;
+  dir.Write("a", "short name");
+  std::string name = (dir.Path() / "a").string() + std::string("\0b", 2);
+  EXPECT_FALSE(TCStream::OpenFile(FromBytes(name), 1, 0));
+}
+
 TEST(FileStream, BackslashesSeparateLikeSlashes) {
   TempDir dir;
   std::filesystem::create_directory(dir.Path() / "sub");
