@@ -95,21 +95,6 @@ Ref<TStream> AsLittleEndian(const Ref<TStream>& stream) {
 
 namespace {
 
-// Names nested deeper than this ("bigendian::bigendian::...") are refused:
-// each level opens the next through the whole chain and copies the rest of
-// the name, so a hostile name would cost stack and memory without end.
-constexpr Int kMaxNesting = 64;
-Int nesting = 0;
-
-class NestingGuard {
- public:
-  NestingGuard() { ++nesting; }
-  ~NestingGuard() { --nesting; }
-  NestingGuard(const NestingGuard&) = delete;
-  NestingGuard& operator=(const NestingGuard&) = delete;
-  bool TooDeep() const { return nesting > kMaxNesting; }
-};
-
 }  // namespace
 
 Ref<TStream> TXEndianStreamFactory::CreateStream(const Ref<Object>&, const Ref<String>& proto,
@@ -118,8 +103,6 @@ Ref<TStream> TXEndianStreamFactory::CreateStream(const Ref<Object>&, const Ref<S
   std::u16string_view name = Text(proto).View();
   bool big = name == u"bigendian";
   if (!big && name != u"littleendian") return nullptr;
-  NestingGuard guard;
-  if (guard.TooDeep()) return nullptr;
   Ref<TStream> inner = OpenUrl(path, readable, writeable);
   return big ? TXEndianStream::BigEndian(inner) : TXEndianStream::LittleEndian(inner);
 }

@@ -34,21 +34,6 @@ unsigned HexValue(Int byte) {
   return byte <= 57 ? b - 48u : b - 55u;
 }
 
-// Names nested deeper than this ("utf8::utf8::...") are refused: each level
-// opens the next through the whole chain and copies the rest of the name,
-// so a hostile name would cost stack and memory without end.
-constexpr Int kMaxNesting = 64;
-Int nesting = 0;
-
-class NestingGuard {
- public:
-  NestingGuard() { ++nesting; }
-  ~NestingGuard() { --nesting; }
-  NestingGuard(const NestingGuard&) = delete;
-  NestingGuard& operator=(const NestingGuard&) = delete;
-  bool TooDeep() const { return nesting > kMaxNesting; }
-};
-
 // The chain hands the protocol over in lower case; it is matched exactly.
 Int EncodingOf(std::u16string_view proto) {
   if (proto == u"latin1") return TTextStream::LATIN1;
@@ -305,8 +290,6 @@ Ref<TStream> TTextStreamFactory::CreateStream(const Ref<Object>&, const Ref<Stri
                                               Int writeable) {
   Int encoding = EncodingOf(Text(proto).View());
   if (encoding == 0) return nullptr;
-  NestingGuard guard;
-  if (guard.TooDeep()) return nullptr;
   Ref<TStream> inner = OpenUrl(path, readable, writeable);
   if (!inner) return nullptr;
   return TTextStream::Create(inner, encoding);

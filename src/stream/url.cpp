@@ -12,6 +12,22 @@ Ref<TStreamFactory>& ChainHead() {
   return head.get();
 }
 
+// Factories that open their path through OpenUrl again make protocols nest
+// ("utf8::bigendian::file"). Names nested deeper than this are refused: each
+// level copies the rest of the name and goes down the chain once more, so a
+// hostile name would cost stack and memory without end.
+constexpr Int kMaxNesting = 64;
+thread_local Int nesting = 0;
+
+class NestingGuard {
+ public:
+  NestingGuard() noexcept { ++nesting; }
+  ~NestingGuard() { --nesting; }
+  NestingGuard(const NestingGuard&) = delete;
+  NestingGuard& operator=(const NestingGuard&) = delete;
+  bool TooDeep() const noexcept { return nesting > kMaxNesting; }
+};
+
 }  // namespace
 
 TStreamFactory::TStreamFactory() : _succ(ChainHead()) { ChainHead() = Ref<TStreamFactory>(this); }
@@ -35,6 +51,8 @@ Ref<TStream> OpenUrl(const Ref<Object>& url, Int readable, Int writeable) {
     proto = String::FromWideSpan(text->Data(), at)->Lowercased();
     path = String::FromWideSpan(text->Data() + at + 2, text->Length() - at - 2);
   }
+  NestingGuard guard;
+  if (guard.TooDeep()) return nullptr;
   for (Ref<TStreamFactory> factory = ChainHead(); factory; factory = factory->Next()) {
     if (Ref<TStream> stream = factory->CreateStream(url, proto, path, readable, writeable)) return stream;
   }

@@ -35,7 +35,8 @@ const Ref<TStreamFactory>& FactoryChain();
 /// is asked; anything else is offered to the factories, newest first, with
 /// the protocol (before the first "::", lower-cased) and the path (the rest,
 /// unchanged). The flags are passed on, not checked. Null when nothing
-/// opens it; never raises for that.
+/// opens it; never raises for that. Names whose protocols nest more than 64
+/// deep open nothing.
 Ref<TStream> OpenUrl(const Ref<Object>& url, Int readable, Int writeable);
 /// OpenUrl(url, 1, 0).
 Ref<TStream> OpenUrlReader(const Ref<Object>& url);
