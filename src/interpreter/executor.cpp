@@ -4,8 +4,8 @@
 
 namespace corvid {
 
-Executor::Executor(const CodeStore& code, Tape& tape) noexcept
-    : code_(code.commands.data()), length_(code.Length()), tape_(tape) {}
+Executor::Executor(const CodeStore& code, Tape& tape, Int head) noexcept
+    : code_(code.commands.data()), length_(code.Length()), tape_(tape), head_(head) {}
 
 // An index that wrapped past 2^31-1 commands is negative and cannot address
 // the store; the run treats it as the end of the code.

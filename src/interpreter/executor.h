@@ -13,7 +13,8 @@ class Executor {
  public:
   static constexpr Int kInitialHead = 36;
 
-  Executor(const CodeStore& code, Tape& tape) noexcept;
+  /// `head` is where the head starts; runs begin at kInitialHead.
+  Executor(const CodeStore& code, Tape& tape, Int head = kInitialHead) noexcept;
 
   /// Runs from the first command until the end of the code, or until "@"
   /// finds no ")" after it.
@@ -31,7 +32,7 @@ class Executor {
   const std::uint8_t* code_;
   Long length_;
   Tape& tape_;
-  Int head_ = kInitialHead;
+  Int head_;
   Int codeIndex_ = 0;
 };
 

@@ -1,0 +1,63 @@
+#include "interpreter/loader.h"
+
+#include <gtest/gtest.h>
+
+#include "interpreter/executor.h"
+#include "interpreter/modules.h"
+#include "runtime/legacy_string.h"
+#include "support/test_support.h"
+
+namespace corvid {
+namespace {
+
+using testing::TempDir;
+
+// The loader's table must take the decisions the one-character search of
+// the command set takes, for every code unit.
+TEST(Loader, CommandTableAgreesWithSearchingTheCommandSet) {
+  Ref<String> set = String::FromNarrowZ(kCommandSet);
+  for (Int unit = 0; unit <= 0xFFFF; ++unit) {
+    bool found = FindText(set, CodeToString(unit), 1) != 0;
+    ASSERT_EQ(IsCommand(static_cast<char16_t>(unit)), found) << unit;
+  }
+}
+
+TEST(Loader, KeepsCommandsInFileOrderAsBytes) {
+  StartProgramModule();
+  TempDir dir;
+  auto path = dir.Write("code.txt", "+ + +\r\n.\nx<y>z()@#%,-");
+  CodeStore store;
+  ASSERT_TRUE(LoadProgram(FromBytes(path.string()), store));
+  EXPECT_EQ(std::string(store.commands.begin(), store.commands.end()), "+++.<>()@#%,-");
+  EXPECT_EQ(store.Length(), 13);
+}
+
+TEST(Loader, NothingOpensNothingLoads) {
+  StartProgramModule();
+  TempDir dir;
+  CodeStore store;
+  store.commands.push_back('+');
+  EXPECT_FALSE(LoadProgram(FromBytes((dir.Path() / "absent").string()), store));
+  EXPECT_EQ(store.Length(), 0);
+  EXPECT_FALSE(LoadProgram("nosuchprotocol::x"_s, store));
+}
+
+// Moving the head past either end of the 32-bit range wraps around; the
+// tape is not touched, so nothing grows.
+TEST(Executor, HeadWrapsAtTheEndsOfItsRange) {
+  CodeStore store;
+  store.commands = {'>', '>'};
+  Tape tape;
+  Executor right(store, tape, INT32_MAX);
+  right.Run();
+  EXPECT_EQ(right.Head(), INT32_MIN + 1);
+  store.commands = {'<'};
+  Executor left(store, tape, INT32_MIN);
+  left.Run();
+  EXPECT_EQ(left.Head(), INT32_MAX);
+  EXPECT_EQ(tape.Extent(), 64);
+  EXPECT_EQ(tape.Origin(), 0);
+}
+
+}  // namespace
+}  // namespace corvid
