@@ -6,36 +6,15 @@
 #include "filesystem/open.h"
 #include "memstream/bank_stream.h"
 #include "stream/cstream.h"
+#include "support/memory_stream.h"
 #include "support/test_support.h"
 
 namespace corvid {
 namespace {
 
+using testing::MemoryStream;
+using testing::Name;
 using testing::TempDir;
-
-Ref<String> Name(const std::string& path) { return FromBytes(path); }
-
-// A source that cannot tell its position, like a socket: Pos -1, so Eof
-// never turns true, and its end shows only as a Read of nothing.
-class Unpositioned : public TStream {
- public:
-  explicit Unpositioned(std::string bytes) : bytes_(std::move(bytes)) {}
-  Int Read(std::uint8_t* buffer, Int count) override {
-    Int n = std::min<Int>(count, static_cast<Int>(bytes_.size() - at_));
-    std::copy_n(bytes_.data() + at_, n, buffer);
-    at_ += static_cast<std::size_t>(n);
-    return n;
-  }
-  Int Close() override {
-    ++closes;
-    return 0;
-  }
-  int closes = 0;
-
- private:
-  std::string bytes_;
-  std::size_t at_ = 0;
-};
 
 // Both ends of a pipe, closed when the test is done.
 struct Pipe {
@@ -59,18 +38,18 @@ struct Pipe {
 TEST(OpenSeekable, FilesComeBackAsTheyAreAndMissingOnesAsNull) {
   TempDir dir;
   auto path = dir.Write("code.txt", "+-");
-  Ref<TStream> stream = OpenSeekableReader(Name(path.string()));
+  Ref<TStream> stream = OpenSeekableReader(Name(path));
   ASSERT_TRUE(CastTo<TCStream>(stream));
   EXPECT_EQ(stream->Size(), 2);
   EXPECT_EQ(CloseSeekable(stream), 0);
   EXPECT_EQ(stream->Eof(), 1);
-  EXPECT_FALSE(OpenSeekableReader(Name((dir.Path() / "missing").string())));
+  EXPECT_FALSE(OpenSeekableReader(Name(dir.Path() / "missing")));
 }
 
 TEST(OpenSeekable, AStreamWithoutPositionIsReadIntoABank) {
   std::string bytes(2500, 'x');
   bytes[0] = 'a';
-  auto source = MakeRef<Unpositioned>(bytes);
+  auto source = MemoryStream::Pipe(bytes);
   Ref<TStream> stream = OpenSeekable(source, 1, 0);
   ASSERT_TRUE(CastTo<TBankStream>(stream));
   EXPECT_EQ(stream->Size(), 2500);

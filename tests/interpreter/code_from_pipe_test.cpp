@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "support/test_support.h"
+#include "tape_runner.h"
 
 namespace corvid {
 namespace {
@@ -16,10 +16,7 @@ namespace {
 using testing::RunProcess;
 using testing::TapeBinary;
 using testing::TempDir;
-
-std::string Transcript(const std::string& name, const std::string& output) {
-  return "Executing " + name + "\r\n\r\n" + output + "\r\n\r\nExecution complete.\r\n>";
-}
+using testing::Transcript;
 
 // The code arrives on standard input, so the final prompt then finds the
 // input at its end.

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "support/test_support.h"
+#include "tape_runner.h"
 
 namespace corvid {
 namespace {
@@ -10,6 +10,7 @@ namespace {
 using testing::RunProcess;
 using testing::TapeBinary;
 using testing::TempDir;
+using testing::Transcript;
 
 // A program that prints 3 and 4, with a comment in characters outside ASCII
 // and a command after a line end in each encoding.
@@ -41,10 +42,6 @@ std::string Encode(const std::string& proto) {
     }
   }
   return bytes;
-}
-
-std::string Transcript(const std::string& name, const std::string& output) {
-  return "Executing " + name + "\r\n\r\n" + output + "\r\n\r\nExecution complete.\r\n>";
 }
 
 class TextProtocolRun : public ::testing::TestWithParam<std::string> {};

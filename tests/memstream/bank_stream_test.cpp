@@ -9,23 +9,15 @@
 #include "runtime/incbin.h"
 #include "stream/stream_functions.h"
 #include "stream/url.h"
+#include "support/bank_bytes.h"
+#include "support/raised.h"
 
 namespace corvid {
 namespace {
 
-template <class E, class F>
-void ExpectRaised(F&& action) {
-  try {
-    action();
-    ADD_FAILURE() << "nothing was raised";
-  } catch (const Raised& raised) {
-    EXPECT_TRUE(raised.As<E>()) << "raised something else";
-  }
-}
-
-std::string BytesOf(const Ref<TBank>& bank) {
-  return std::string(reinterpret_cast<const char*>(bank->Buf()), static_cast<std::size_t>(bank->Size()));
-}
+using testing::BankOf;
+using testing::BytesOf;
+using testing::Raises;
 
 Int WriteText(TStream& stream, const std::string& text) {
   return stream.Write(reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<Int>(text.size()));
@@ -69,8 +61,7 @@ TEST(BankStream, SeeksAreClampedAndEofMeansTheEnd) {
 }
 
 TEST(BankStream, ReadsStopAtTheEnd) {
-  Ref<TBank> bank = NewBank(6);
-  std::memcpy(bank->Buf(), "abcdef", 6);
+  Ref<TBank> bank = BankOf("abcdef");
   Ref<TBankStream> stream = NewBankStream(bank);
   stream->Seek(2);
   EXPECT_EQ(ReadText(*stream, 10), "cdef");
@@ -80,7 +71,7 @@ TEST(BankStream, ReadsStopAtTheEnd) {
   std::uint8_t byte = 0;
   EXPECT_EQ(stream->Read(&byte, -1), 0);
   EXPECT_EQ(stream->Pos(), 0);
-  ExpectRaised<TStreamReadException>([&] { stream->ReadString(7); });
+  EXPECT_TRUE(Raises<TStreamReadException>([&] { stream->ReadString(7); }));
 }
 
 // Lines are cut from memory in one pass; they must match the byte-by-byte
@@ -90,8 +81,7 @@ TEST(BankStream, LinesMatchTheByteByByteReading) {
       "a\r\nb",  "ab\rc\n", std::string("ab\0cd\n\n", 7), "", "\n", "\r", "end\xE9", "x\r\r\n\0",
   };
   for (const std::string& bytes : samples) {
-    Ref<TBank> bank = NewBank(static_cast<Int>(bytes.size()));
-    if (!bytes.empty()) std::memcpy(bank->Buf(), bytes.data(), bytes.size());
+    Ref<TBank> bank = BankOf(bytes);
     Ref<TBankStream> fast = NewBankStream(bank);
     Ref<TBankStream> slow = NewBankStream(bank);
     std::array<std::uint8_t, 16> window{};
@@ -137,7 +127,7 @@ TEST(BankStream, CloseLeavesTheStreamUsable) {
   EXPECT_EQ(stream->Close(), 0);
   stream->Seek(0);
   EXPECT_EQ(stream->ReadInt(), 0x01020304);
-  ExpectRaised<TNullObjectException>([] { TBankStream::Create(nullptr); });
+  EXPECT_TRUE(Raises<TNullObjectException>([] { TBankStream::Create(nullptr); }));
 }
 
 TEST(BankStream, StaticBanksTakeOnlyWhatFits) {
@@ -147,7 +137,7 @@ TEST(BankStream, StaticBanksTakeOnlyWhatFits) {
   stream->Seek(3);
   EXPECT_EQ(WriteText(*stream, "abc"), 2);
   EXPECT_EQ(WriteText(*stream, "c"), 0);
-  ExpectRaised<TStreamWriteException>([&] { stream->WriteByte(1); });
+  EXPECT_TRUE(Raises<TStreamWriteException>([&] { stream->WriteByte(1); }));
   EXPECT_EQ(std::string(memory.begin(), memory.end()), "...ab#");
   EXPECT_EQ(bank->Buf(), memory.data());
 
@@ -161,8 +151,7 @@ TEST(BankStream, StaticBanksTakeOnlyWhatFits) {
 
 TEST(BankStream, ABankOpensAsAStreamOverItself) {
   StartBankStreamModule();
-  Ref<TBank> bank = NewBank(2);
-  std::memcpy(bank->Buf(), "ab", 2);
+  Ref<TBank> bank = BankOf("ab");
   Ref<TStream> stream = OpenUrlReader(bank);
   ASSERT_TRUE(CastTo<TBankStream>(stream));
   EXPECT_EQ(stream->Pos(), 0);
@@ -196,8 +185,8 @@ TEST(RamStream, WindowLimitsAndFlags) {
   EXPECT_EQ(std::string(memory.begin(), memory.end()), "abcX#");
 
   EXPECT_EQ(NewRamStream(nullptr, 0, 1, 1)->Eof(), 1);
-  ExpectRaised<TRuntimeException>([] { NewRamStream(nullptr, 3, 1, 1); });
-  ExpectRaised<TRuntimeException>([&] { NewRamStream(memory.data(), -1, 1, 1); });
+  EXPECT_TRUE(Raises<TRuntimeException>([] { NewRamStream(nullptr, 3, 1, 1); }));
+  EXPECT_TRUE(Raises<TRuntimeException>([&] { NewRamStream(memory.data(), -1, 1, 1); }));
 }
 
 TEST(Incbin, RegisteredBlocksOpenForReadingOnly) {
@@ -222,8 +211,8 @@ TEST(Incbin, RegisteredBlocksOpenForReadingOnly) {
   EXPECT_FALSE(OpenUrl("incbin::data"_s, 1, 1));
   EXPECT_FALSE(OpenUrlReader("incbin::dat"_s));
 
-  ExpectRaised<TRuntimeException>([] { AddIncbin("null"_s, nullptr, 0); });
-  ExpectRaised<TRuntimeException>([] { AddIncbin("negative"_s, first, -1); });
+  EXPECT_TRUE(Raises<TRuntimeException>([] { AddIncbin("null"_s, nullptr, 0); }));
+  EXPECT_TRUE(Raises<TRuntimeException>([] { AddIncbin("negative"_s, first, -1); }));
 }
 
 }  // namespace

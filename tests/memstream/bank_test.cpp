@@ -1,41 +1,24 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstring>
 #include <string>
 
 #include "memstream/bank.h"
 #include "memstream/bank_stream.h"
 #include "stream/cstream.h"
 #include "stream/url.h"
+#include "support/bank_bytes.h"
+#include "support/raised.h"
 #include "support/test_support.h"
 
 namespace corvid {
 namespace {
 
+using testing::BankOf;
+using testing::BytesOf;
+using testing::Name;
+using testing::Raises;
 using testing::TempDir;
-
-Ref<String> Name(const std::filesystem::path& path) { return FromBytes(path.string()); }
-
-template <class E, class F>
-void ExpectRaised(F&& action) {
-  try {
-    action();
-    ADD_FAILURE() << "nothing was raised";
-  } catch (const Raised& raised) {
-    EXPECT_TRUE(raised.As<E>()) << "raised something else";
-  }
-}
-
-Ref<TBank> BankOf(const std::string& bytes) {
-  Ref<TBank> bank = NewBank(static_cast<Int>(bytes.size()));
-  if (!bytes.empty()) std::memcpy(bank->Buf(), bytes.data(), bytes.size());
-  return bank;
-}
-
-std::string BytesOf(const Ref<TBank>& bank) {
-  return std::string(reinterpret_cast<const char*>(bank->Buf()), static_cast<std::size_t>(bank->Size()));
-}
 
 TEST(BankGrowth, CapacityGrowsByHalfAgainOrToTheSize) {
   Ref<TBank> empty = NewBank(0);
@@ -67,9 +50,9 @@ TEST(BankGrowth, ShrinkingKeepsMemoryAndBytes) {
 }
 
 TEST(BankGrowth, NegativeSizesAreRefused) {
-  ExpectRaised<TRuntimeException>([] { NewBank(-1); });
+  EXPECT_TRUE(Raises<TRuntimeException>([] { NewBank(-1); }));
   Ref<TBank> bank = BankOf("abc");
-  ExpectRaised<TRuntimeException>([&] { bank->Resize(-2); });
+  EXPECT_TRUE(Raises<TRuntimeException>([&] { bank->Resize(-2); }));
   EXPECT_EQ(BytesOf(bank), "abc");
 }
 
@@ -97,25 +80,25 @@ TEST(BankAccess, PeeksAndPokesUseLittleEndianAtAnyOffset) {
 
 TEST(BankAccess, EveryAccessOutsideTheBankRaises) {
   Ref<TBank> bank = BankOf("0123456789");
-  ExpectRaised<TArrayBoundsException>([&] { bank->PeekByte(-1); });
-  ExpectRaised<TArrayBoundsException>([&] { bank->PeekByte(10); });
-  ExpectRaised<TArrayBoundsException>([&] { bank->PokeShort(9, 1); });
-  ExpectRaised<TArrayBoundsException>([&] { bank->PeekInt(7); });
-  ExpectRaised<TArrayBoundsException>([&] { bank->PokeLong(3, 1); });
-  ExpectRaised<TArrayBoundsException>([&] { bank->PeekDouble(INT32_MAX); });
-  ExpectRaised<TArrayBoundsException>([&] { bank->PokeFloat(INT32_MIN, 1); });
+  EXPECT_TRUE(Raises<TArrayBoundsException>([&] { bank->PeekByte(-1); }));
+  EXPECT_TRUE(Raises<TArrayBoundsException>([&] { bank->PeekByte(10); }));
+  EXPECT_TRUE(Raises<TArrayBoundsException>([&] { bank->PokeShort(9, 1); }));
+  EXPECT_TRUE(Raises<TArrayBoundsException>([&] { bank->PeekInt(7); }));
+  EXPECT_TRUE(Raises<TArrayBoundsException>([&] { bank->PokeLong(3, 1); }));
+  EXPECT_TRUE(Raises<TArrayBoundsException>([&] { bank->PeekDouble(INT32_MAX); }));
+  EXPECT_TRUE(Raises<TArrayBoundsException>([&] { bank->PokeFloat(INT32_MIN, 1); }));
   EXPECT_EQ(bank->PeekShort(8), '8' | '9' << 8);
 
   // Shrinking moves the limit even though the bytes are still allocated.
   bank->Resize(4);
-  ExpectRaised<TArrayBoundsException>([&] { bank->PeekByte(4); });
+  EXPECT_TRUE(Raises<TArrayBoundsException>([&] { bank->PeekByte(4); }));
   EXPECT_EQ(BytesOf(bank), "0123");
 
-  ExpectRaised<TArrayBoundsException>([&] { BankCopy(bank, 2, bank, 0, 3); });
-  ExpectRaised<TArrayBoundsException>([&] { BankCopy(bank, 0, bank, 2, 3); });
-  ExpectRaised<TArrayBoundsException>([&] { BankCopy(bank, 0, bank, 0, -1); });
-  ExpectRaised<TArrayBoundsException>([&] { bank->Read(NewBankStream(nullptr), 1, 4); });
-  ExpectRaised<TArrayBoundsException>([&] { bank->Write(NewBankStream(nullptr), -1, 1); });
+  EXPECT_TRUE(Raises<TArrayBoundsException>([&] { BankCopy(bank, 2, bank, 0, 3); }));
+  EXPECT_TRUE(Raises<TArrayBoundsException>([&] { BankCopy(bank, 0, bank, 2, 3); }));
+  EXPECT_TRUE(Raises<TArrayBoundsException>([&] { BankCopy(bank, 0, bank, 0, -1); }));
+  EXPECT_TRUE(Raises<TArrayBoundsException>([&] { bank->Read(NewBankStream(nullptr), 1, 4); }));
+  EXPECT_TRUE(Raises<TArrayBoundsException>([&] { bank->Write(NewBankStream(nullptr), -1, 1); }));
   EXPECT_EQ(BytesOf(bank), "0123");
 }
 
@@ -131,10 +114,10 @@ TEST(BankAccess, CopyBetweenAndWithinBanks) {
 
 TEST(BankAccess, NullBanksRaiseTheNullObjectError) {
   Ref<TBank> none;
-  ExpectRaised<TNullObjectException>([&] { BankLength(none); });
-  ExpectRaised<TNullObjectException>([&] { PokeByte(none, 0, 1); });
-  ExpectRaised<TNullObjectException>([&] { BankCopy(none, 0, NewBank(1), 0, 0); });
-  ExpectRaised<TNullObjectException>([] { NewBank(1)->Read(nullptr, 0, 1); });
+  EXPECT_TRUE(Raises<TNullObjectException>([&] { BankLength(none); }));
+  EXPECT_TRUE(Raises<TNullObjectException>([&] { PokeByte(none, 0, 1); }));
+  EXPECT_TRUE(Raises<TNullObjectException>([&] { BankCopy(none, 0, NewBank(1), 0, 0); }));
+  EXPECT_TRUE(Raises<TNullObjectException>([] { NewBank(1)->Read(nullptr, 0, 1); }));
 }
 
 TEST(StaticBank, ViewsTheCallersMemoryAndNeverFreesIt) {
@@ -146,18 +129,18 @@ TEST(StaticBank, ViewsTheCallersMemoryAndNeverFreesIt) {
     EXPECT_EQ(BankMemory(bank), memory.data());
     PokeByte(bank, 0, 9);
     EXPECT_EQ(memory[0], 9);
-    ExpectRaised<TArrayBoundsException>([&] { bank->PeekByte(6); });
+    EXPECT_TRUE(Raises<TArrayBoundsException>([&] { bank->PeekByte(6); }));
 
     // Resizing stays within the view; the memory never moves.
     bank->Resize(2);
     bank->Resize(6);
     EXPECT_EQ(bank->PeekByte(5), 6);
-    ExpectRaised<TRuntimeException>([&] { bank->Resize(7); });
+    EXPECT_TRUE(Raises<TRuntimeException>([&] { bank->Resize(7); }));
     EXPECT_EQ(bank->Size(), 6);
     EXPECT_EQ(bank->Buf(), memory.data());
   }
   EXPECT_EQ(memory[7], 8);
-  ExpectRaised<TRuntimeException>([] { NewStaticBank(nullptr, 4); });
+  EXPECT_TRUE(Raises<TRuntimeException>([] { NewStaticBank(nullptr, 4); }));
   EXPECT_EQ(NewStaticBank(nullptr, 0)->Size(), 0);
 }
 

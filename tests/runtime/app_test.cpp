@@ -94,7 +94,7 @@ TEST(StartUp, OnlyTheStartingThreadIsMain) {
 // ---- Standard output and input ---------------------------------------------
 
 TEST(PutStdout, WritesTheLowByteOfEveryUnit) {
-  auto result = testing::RunProcess({testing::HelperBinary(), "put-units"});
+  auto result = testing::RunHelper("put-units");
   EXPECT_EQ(result.out, std::string("a\0bA[end]", 9));
 }
 
@@ -134,7 +134,7 @@ TEST(GetStdinLine, EndOfInputGivesWhatWasCollected) {
 // ---- End of the process ----------------------------------------------------
 
 TEST(AtEnd, LastRegisteredRunsFirst) {
-  auto result = testing::RunProcess({testing::HelperBinary(), "end-order"});
+  auto result = testing::RunHelper("end-order");
   EXPECT_EQ(result.out, "[second][first][end]");
   EXPECT_EQ(result.status, 0);
 }

@@ -10,9 +10,13 @@
 
 #include "runtime/array.h"
 #include "runtime/error.h"
+#include "support/raised.h"
 
 namespace corvid {
 namespace {
+
+using testing::RaisedBy;
+using testing::Raises;
 
 template <class T>
 std::vector<T> Values(const Ref<Array>& a) {
@@ -27,16 +31,6 @@ Ref<Array> Ints(std::initializer_list<Int> values) {
 }
 
 class Thing : public Object {};
-
-template <class Error>
-bool Raises(auto&& action) {
-  try {
-    action();
-  } catch (const Raised& raised) {
-    return static_cast<bool>(raised.As<Error>());
-  }
-  return false;
-}
 
 TEST(ArrayCreate, SizesOfZeroOrLessGiveTheSharedEmptyArray) {
   EXPECT_EQ(Array::Create("i"_s, 0), Array::Empty());
@@ -80,14 +74,11 @@ TEST(ArrayAccess, TypedAndBoundsChecked) {
   EXPECT_EQ(a->At<Int>(2), 3);
   a->At<Int>(0) = 9;
   EXPECT_EQ(a->At<Int>(0), 9);
-  EXPECT_TRUE(Raises<TArrayBoundsException>([&] { a->At<Int>(3); }));
   EXPECT_TRUE(Raises<TArrayBoundsException>([&] { a->At<Int>(-1); }));
   EXPECT_TRUE(Raises<TRuntimeException>([&] { a->At<Long>(0); }));
-  try {
-    a->At<Int>(3);
-  } catch (const Raised& raised) {
-    EXPECT_TRUE(Equals(raised.Error()->ToString(), "Attempt to index array element beyond array length"_s));
-  }
+  auto error = RaisedBy([&] { a->At<Int>(3); });
+  ASSERT_TRUE(CastTo<TArrayBoundsException>(error));
+  EXPECT_TRUE(Equals(error->ToString(), "Attempt to index array element beyond array length"_s));
 }
 
 TEST(ArrayAccess, MultiDimensional) {

@@ -10,10 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "support/raised.h"
 #include "support/test_support.h"
 
 namespace corvid {
 namespace {
+
+using testing::RaisedBy;
+using testing::Raises;
+using testing::RunHelper;
 
 // Catches by class the way library code does; tells which clause caught.
 template <class T>
@@ -28,13 +33,11 @@ std::string CatchAs(void (*body)(), const char* label) {
   return "none";
 }
 
-std::string Text8(const Ref<String>& s) { return ToBytes(s); }
-
 TEST(ErrorClasses, RootClassShowsItsAddress) {
   auto error = MakeRef<TCorvidException>();
   char expected[32];
   std::snprintf(expected, sizeof expected, "%p", static_cast<void*>(error.Get()));
-  EXPECT_EQ(Text8(error->ToString()), expected);
+  EXPECT_EQ(ToBytes(error->ToString()), expected);
 }
 
 TEST(ErrorClasses, RuntimeErrorKeepsItsMessageObject) {
@@ -43,35 +46,28 @@ TEST(ErrorClasses, RuntimeErrorKeepsItsMessageObject) {
   auto error = TRuntimeException::Create(message);
   EXPECT_EQ(error->ToString(), message);  // the same object, not a copy
   auto fromNull = TRuntimeException::Create(nullptr);
-  EXPECT_EQ(Text8(fromNull->ToString()), "");
+  EXPECT_EQ(ToBytes(fromNull->ToString()), "");
 }
 
 TEST(ErrorClasses, ReservedSlotsRaiseAString) {
   auto object = MakeRef<TRuntimeException>();
   for (auto slot : {&Object::Reserved1, &Object::Reserved2, &Object::Reserved3}) {
-    try {
-      ((*object).*slot)();
-      FAIL() << "no error";
-    } catch (const Raised& raised) {
-      auto text = raised.As<String>();
-      ASSERT_TRUE(text);
-      EXPECT_EQ(Text8(text), "Illegal call to reserved method");
-    }
+    auto text = CastTo<String>(RaisedBy([&] { ((*object).*slot)(); }));
+    ASSERT_TRUE(text);
+    EXPECT_EQ(ToBytes(text), "Illegal call to reserved method");
   }
 }
 
 TEST(RaiseHelpers, EachRaisesItsClass) {
-  EXPECT_EQ(CatchAs<TNullObjectException>(RaiseNullObject, "yes"), "yes");
-  EXPECT_EQ(CatchAs<TNullMethodException>(RaiseAbstractMethod, "yes"), "yes");
-  EXPECT_EQ(CatchAs<TNullFunctionException>(RaiseNullFunction, "yes"), "yes");
-  EXPECT_EQ(CatchAs<TArrayBoundsException>(RaiseArrayBounds, "yes"), "yes");
-  EXPECT_EQ(CatchAs<TOutOfDataException>(RaiseOutOfData, "yes"), "yes");
-  EXPECT_EQ(CatchAs<TRuntimeException>([] { RaiseRuntimeError("x"_s); }, "yes"), "yes");
-  EXPECT_EQ(CatchAs<String>([] { RaiseText("C Assert failed"); }, "yes"), "yes");
-}
-
-TEST(RaiseHelpers, RaisingNullRaisesNullObjectError) {
-  EXPECT_EQ(CatchAs<TNullObjectException>([] { Throw(nullptr); }, "yes"), "yes");
+  EXPECT_TRUE(Raises<TNullObjectException>(RaiseNullObject));
+  EXPECT_TRUE(Raises<TNullMethodException>(RaiseAbstractMethod));
+  EXPECT_TRUE(Raises<TNullFunctionException>(RaiseNullFunction));
+  EXPECT_TRUE(Raises<TArrayBoundsException>(RaiseArrayBounds));
+  EXPECT_TRUE(Raises<TOutOfDataException>(RaiseOutOfData));
+  EXPECT_TRUE(Raises<TRuntimeException>([] { RaiseRuntimeError("x"_s); }));
+  EXPECT_TRUE(Raises<String>([] { RaiseText("C Assert failed"); }));
+  // Raising Null raises the null-object error instead.
+  EXPECT_TRUE(Raises<TNullObjectException>([] { Throw(nullptr); }));
 }
 
 TEST(CatchByClass, BaseClauseCatchesSubclassesButNotStrings) {
@@ -108,7 +104,7 @@ void Middle(void (*raise)()) {
   } catch (const Raised& raised) {
     auto error = raised.As<TCorvidException>();
     if (!error) throw;
-    trail.push_back("middle:" + Text8(error->ToString()));
+    trail.push_back("middle:" + ToBytes(error->ToString()));
   }
 }
 
@@ -119,7 +115,7 @@ std::string Outer(void (*raise)()) {
   } catch (const Raised& raised) {
     auto error = raised.As<Object>();
     if (!error) throw;
-    trail.push_back("outer:" + Text8(error->ToString()));
+    trail.push_back("outer:" + ToBytes(error->ToString()));
   }
   std::string joined;
   for (const auto& step : trail) joined += step + ";";
@@ -156,7 +152,7 @@ TEST(DebugHooks, ForwardToReplacedHooks) {
   StopHook oldStop = DebugStopHook;
   LogHook oldLog = DebugLogHook;
   DebugStopHook = [] { ++stops; };
-  DebugLogHook = [](const Ref<String>& message) { logged = Text8(message); };
+  DebugLogHook = [](const Ref<String>& message) { logged = ToBytes(message); };
   DebugStop();
   DebugLog("note"_s);
   DebugStopHook = oldStop;
@@ -177,7 +173,7 @@ void PrintTo(const Uncaught& param, std::ostream* out) { *out << param.scenario;
 class UncaughtError : public ::testing::TestWithParam<Uncaught> {};
 
 TEST_P(UncaughtError, WritesItsTextAndEndsWith255) {
-  auto result = testing::RunProcess({testing::HelperBinary(), GetParam().scenario});
+  auto result = RunHelper(GetParam().scenario);
   ASSERT_FALSE(result.timedOut);
   EXPECT_EQ(result.err, GetParam().stderrBytes);
   EXPECT_EQ(result.status, 255);
@@ -200,16 +196,10 @@ INSTANTIATE_TEST_SUITE_P(
         Uncaught{"raise-null", "Attempt to access field or method of Null object"},
         Uncaught{"raise-std", "library failure"},
         Uncaught{"raise-noexcept", "escaped a noexcept"}),
-    [](const auto& info) {
-      std::string name = info.param.scenario;
-      for (char& c : name) {
-        if (c == '-') c = '_';
-      }
-      return name;
-    });
+    [](const auto& info) { return testing::ScenarioTestName(info.param.scenario); });
 
 TEST(UncaughtError, RootClassWritesItsAddress) {
-  auto result = testing::RunProcess({testing::HelperBinary(), "raise-corvid"});
+  auto result = RunHelper("raise-corvid");
   EXPECT_EQ(result.status, 255);
   // The helper shows the error's ToString before raising it.
   EXPECT_EQ(result.out, result.err + "\n[end]");
@@ -217,20 +207,20 @@ TEST(UncaughtError, RootClassWritesItsAddress) {
 }
 
 TEST(UncaughtError, TextThatRaisesFallsBackToTheAddress) {
-  auto result = testing::RunProcess({testing::HelperBinary(), "raise-bad-text"});
+  auto result = RunHelper("raise-bad-text");
   EXPECT_EQ(result.status, 255);
   EXPECT_TRUE(std::regex_match(result.err, std::regex("0x[0-9a-f]+"))) << result.err;
 }
 
 TEST(UncaughtError, ReplacedHookDecides) {
-  auto result = testing::RunProcess({testing::HelperBinary(), "raise-custom-hook"});
+  auto result = RunHelper("raise-custom-hook");
   EXPECT_EQ(result.err, "custom: hooked");
   EXPECT_EQ(result.status, 7);
   EXPECT_EQ(result.out, "[end]");
 }
 
 TEST(UncaughtError, RaisedInAnEndFunctionEndsAtOnce) {
-  auto result = testing::RunProcess({testing::HelperBinary(), "raise-at-end"});
+  auto result = RunHelper("raise-at-end");
   ASSERT_FALSE(result.timedOut);
   EXPECT_EQ(result.err, "raised at end");
   EXPECT_EQ(result.status, 255);

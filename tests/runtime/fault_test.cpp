@@ -52,7 +52,7 @@ void PrintTo(const Fault& param, std::ostream* out) { *out << param.scenario; }
 class FaultingChild : public ::testing::TestWithParam<Fault> {};
 
 TEST_P(FaultingChild, ReportsTheFaultAndEndsWithZero) {
-  auto result = testing::RunProcess({testing::HelperBinary(), GetParam().scenario});
+  auto result = testing::RunHelper(GetParam().scenario);
   ASSERT_FALSE(result.timedOut);
   EXPECT_EQ(result.err, std::string("Windows exception\n") + GetParam().name + "\n");
   EXPECT_EQ(result.status, 0);
@@ -68,16 +68,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Fault{"fault-recursion", "EXCEPTION_STACK_OVERFLOW", false},
                       Fault{"fault-illegal", "EXCEPTION_ILLEGAL_INSTRUCTION", true},
                       Fault{"fault-breakpoint", "EXCEPTION_BREAKPOINT", true}),
-    [](const auto& info) {
-      std::string name = info.param.scenario;
-      for (char& c : name) {
-        if (c == '-') c = '_';
-      }
-      return name;
-    });
+    [](const auto& info) { return testing::ScenarioTestName(info.param.scenario); });
 
 TEST(FaultingChild, FaultWhileEndingEndsAtOnce) {
-  auto result = testing::RunProcess({testing::HelperBinary(), "fault-at-end"});
+  auto result = testing::RunHelper("fault-at-end");
   ASSERT_FALSE(result.timedOut);
   EXPECT_EQ(result.err, "Windows exception\nEXCEPTION_ACCESS_VIOLATION\n");
   EXPECT_EQ(result.status, 0);
@@ -85,7 +79,7 @@ TEST(FaultingChild, FaultWhileEndingEndsAtOnce) {
 }
 
 TEST(FaultingChild, CallsTheStopHookAfterTheReport) {
-  auto result = testing::RunProcess({testing::HelperBinary(), "fault-stop-hook"});
+  auto result = testing::RunHelper("fault-stop-hook");
   EXPECT_EQ(result.err, "Windows exception\nEXCEPTION_ACCESS_VIOLATION\n[stop hook]\n");
   EXPECT_EQ(result.status, 0);
 }

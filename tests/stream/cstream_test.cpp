@@ -12,10 +12,9 @@
 namespace corvid {
 namespace {
 
+using testing::Name;
 using testing::ReadFileBytes;
 using testing::TempDir;
-
-Ref<String> Name(const std::filesystem::path& path) { return FromBytes(path.string()); }
 
 TEST(FileStream, ReadsLinesUntilTheSizeMeasuredAtOpening) {
   TempDir dir;

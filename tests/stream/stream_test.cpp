@@ -3,25 +3,15 @@
 #include <gtest/gtest.h>
 
 #include "support/memory_stream.h"
+#include "support/raised.h"
 
 namespace corvid {
 namespace {
 
 using testing::MemoryStream;
+using testing::RaisedBy;
 
 std::vector<Int> Units(const Ref<String>& s) { return {s->Data(), s->Data() + s->Length()}; }
-
-// Raises what `body` raises and gives it back, or fails the test.
-template <class Body>
-Ref<Object> RaisedBy(Body body) {
-  try {
-    body();
-  } catch (const Raised& raised) {
-    return raised.Error();
-  }
-  ADD_FAILURE() << "nothing was raised";
-  return nullptr;
-}
 
 TEST(StreamLines, CutAtLineFeedAndZeroDroppingCarriageReturns) {
   auto s = MakeRef<MemoryStream>(std::string("a\r\nb", 4));

@@ -2,46 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "memstream/xendian.h"
+#include "support/memory_stream.h"
+#include "support/raised.h"
 #include "support/test_support.h"
 
 namespace corvid {
 namespace {
 
 using namespace std::string_view_literals;
+using testing::Hex;
+using testing::MemoryStream;
 using testing::ReadFileBytes;
-
-// Bytes in memory. An unbounded stream reports no position, as a pipe does:
-// its Eof never turns true and its end shows only as a read of nothing.
-class MemoryStream : public TStream {
- public:
-  explicit MemoryStream(std::string bytes = {}, bool unbounded = false)
-      : bytes_(std::move(bytes)), unbounded_(unbounded) {}
-  Int Pos() override { return unbounded_ ? -1 : pos_; }
-  Int Size() override { return unbounded_ ? 0 : static_cast<Int>(bytes_.size()); }
-  Int Read(std::uint8_t* buffer, Int count) override {
-    Int n = std::min(count, static_cast<Int>(bytes_.size()) - pos_);
-    if (n <= 0) return 0;
-    std::memcpy(buffer, bytes_.data() + pos_, static_cast<std::size_t>(n));
-    pos_ += n;
-    return n;
-  }
-  Int Write(const std::uint8_t* buffer, Int count) override {
-    if (count <= 0) return 0;
-    bytes_.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(count));
-    return count;
-  }
-  const std::string& Bytes() const { return bytes_; }
-
- private:
-  std::string bytes_;
-  bool unbounded_;
-  Int pos_ = 0;
-};
 
 Ref<TTextStream> Reader(const std::string& bytes, Int encoding) {
   return TTextStream::Create(MakeRef<MemoryStream>(bytes), encoding);
@@ -54,15 +28,12 @@ const std::uint8_t* Raw(const std::string& s) { return reinterpret_cast<const st
 // What the body raised: the String itself, or the name of a stream error.
 template <class Body>
 std::u16string RaisedBy(Body&& body) {
-  try {
-    body();
-  } catch (const Raised& raised) {
-    if (raised.As<TStreamReadException>()) return u"read error";
-    if (raised.As<TStreamWriteException>()) return u"write error";
-    if (auto text = raised.As<String>()) return Units(text);
-    return u"another error";
-  }
-  return u"nothing";
+  Ref<Object> error = testing::RaisedBy(body);
+  if (!error) return u"nothing";
+  if (CastTo<TStreamReadException>(error)) return u"read error";
+  if (CastTo<TStreamWriteException>(error)) return u"write error";
+  if (auto text = CastTo<String>(error)) return Units(text);
+  return u"another error";
 }
 
 // ---------------------------------------------------------------------------
@@ -213,15 +184,6 @@ std::string Block(std::size_t n) {
   return b;
 }
 
-std::string Hex(const std::string& bytes) {
-  std::string hex;
-  for (unsigned char c : bytes) {
-    hex += "0123456789ABCDEF"[c >> 4];
-    hex += "0123456789ABCDEF"[c & 15];
-  }
-  return hex;
-}
-
 TEST(TextStreamBlocks, LinesOf32BytesEndedAtOnceOrByTheNextTextWrite) {
   auto bytes = MakeRef<MemoryStream>();
   auto text = TTextStream::Create(bytes, TTextStream::UTF16LE);
@@ -331,9 +293,9 @@ TEST_F(TextFileTest, LoadFailures) {
 }
 
 TEST_F(TextFileTest, LoadEndsAtAReadOfNothingWhenTheSourceNeverReportsItsEnd) {
-  EXPECT_EQ(Units(LoadTextFile(MakeRef<MemoryStream>("abc", true))), u"abc");
-  EXPECT_EQ(Units(LoadTextFile(MakeRef<MemoryStream>("a", true))), u"a");
-  EXPECT_EQ(Units(LoadTextFile(MakeRef<MemoryStream>("", true))), u"");
+  EXPECT_EQ(Units(LoadTextFile(MemoryStream::Pipe("abc"))), u"abc");
+  EXPECT_EQ(Units(LoadTextFile(MemoryStream::Pipe("a"))), u"a");
+  EXPECT_EQ(Units(LoadTextFile(MemoryStream::Pipe(""))), u"");
 }
 
 TEST_F(TextFileTest, SaveUsesBytesWhenTheyHoldTheTextElseMarkedUtf16Le) {

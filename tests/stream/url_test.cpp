@@ -6,62 +6,17 @@
 #include "stream/cstream.h"
 #include "stream/stream_functions.h"
 #include "stream/url.h"
+#include "support/memory_stream.h"
+#include "support/raised.h"
 #include "support/test_support.h"
 
 namespace corvid {
 namespace {
 
+using testing::MemoryStream;
+using testing::Name;
+using testing::Raises;
 using testing::TempDir;
-
-// A stream over bytes in memory. With `positioned` false it behaves like a
-// pipe: Pos -1, so its Eof never turns true and its end shows only as a
-// Read of nothing.
-class ScriptStream : public TStream {
- public:
-  explicit ScriptStream(std::string bytes, bool positioned = true)
-      : bytes_(std::move(bytes)), positioned_(positioned) {}
-
-  Int Pos() override { return positioned_ ? at_ : -1; }
-  Int Size() override { return positioned_ ? static_cast<Int>(bytes_.size()) : 0; }
-  Int Read(std::uint8_t* buffer, Int count) override {
-    ++reads;
-    Int n = std::min<Int>(count, static_cast<Int>(bytes_.size()) - at_);
-    std::copy_n(bytes_.data() + at_, n, buffer);
-    at_ += n;
-    return n;
-  }
-  Int Write(const std::uint8_t* buffer, Int count) override {
-    written.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(count));
-    return count;
-  }
-  Int Close() override {
-    ++closes;
-    return 0;
-  }
-
-  std::string written;
-  int reads = 0;
-  int closes = 0;
-
- private:
-  std::string bytes_;
-  bool positioned_;
-  Int at_ = 0;
-};
-
-// A stream that accepts nothing: Write gives 0 once `capacity` bytes are in.
-class FullStream : public TStream {
- public:
-  explicit FullStream(Int capacity) : capacity_(capacity) {}
-  Int Write(const std::uint8_t*, Int count) override {
-    Int n = std::min(count, capacity_);
-    capacity_ -= n;
-    return n;
-  }
-
- private:
-  Int capacity_;
-};
 
 struct Request {
   Ref<Object> url;
@@ -82,11 +37,11 @@ class TestFactory : public TStreamFactory {
                             const Ref<String>& path, Int readable, Int writeable) override {
     requests.push_back({url, ToBytes(proto), ToBytes(path), readable, writeable});
     if (ToBytes(proto) != proto_) return nullptr;
-    auto stream = MakeRef<ScriptStream>(tag_);
+    auto stream = MakeRef<MemoryStream>(tag_);
     if (!reopen_) return stream;
     Ref<TStream> inner = OpenUrl(path, readable, writeable);
     if (!inner) return nullptr;
-    return MakeRef<ScriptStream>(tag_ + "(" + ToBytes(LoadByteText(inner)) + ")");
+    return MakeRef<MemoryStream>(tag_ + "(" + ToBytes(LoadByteText(inner)) + ")");
   }
 
   std::vector<Request> requests;
@@ -102,18 +57,6 @@ Ref<TestFactory> AddFactory(std::string proto, std::string tag, bool reopen = fa
 }
 
 std::string ReadAll(const Ref<TStream>& stream) { return ToBytes(LoadByteText(stream)); }
-
-Ref<String> Name(const std::filesystem::path& path) { return FromBytes(path.string()); }
-
-template <class E, class F>
-void ExpectRaised(F&& action) {
-  try {
-    action();
-    ADD_FAILURE() << "nothing was raised";
-  } catch (const Raised& raised) {
-    EXPECT_TRUE(raised.As<E>()) << "raised something else";
-  }
-}
 
 TEST(FactoryChain, NewestFactoryIsAskedFirstAndWins) {
   auto older = AddFactory("order", "older");
@@ -185,7 +128,7 @@ TEST(OpenUrl, PlainNamesOpenAsFilesWithoutAskingFactories) {
 }
 
 TEST(OpenUrl, StreamObjectGivesAFreshHandleEachTime) {
-  auto source = MakeRef<ScriptStream>("abcdef");
+  auto source = MakeRef<MemoryStream>("abcdef");
   Ref<TStream> first = OpenUrl(source, 0, 0);
   Ref<TStream> second = OpenUrlWriter(source);
   ASSERT_TRUE(CastTo<TStreamStream>(first));
@@ -213,13 +156,13 @@ TEST(WholeStream, LoadsEmptyAndLongFiles) {
 TEST(WholeStream, MissingSourcesAndTargetsRaise) {
   TempDir dir;
   Ref<String> missing = Name(dir.Path() / "missing");
-  ExpectRaised<TStreamReadException>([&] { LoadAllBytes(missing); });
-  ExpectRaised<TStreamReadException>([&] { LoadByteText(missing); });
-  ExpectRaised<TStreamReadException>([&] { LoadUrlObject(missing); });
+  EXPECT_TRUE(Raises<TStreamReadException>([&] { LoadAllBytes(missing); }));
+  EXPECT_TRUE(Raises<TStreamReadException>([&] { LoadByteText(missing); }));
+  EXPECT_TRUE(Raises<TStreamReadException>([&] { LoadUrlObject(missing); }));
   Ref<String> unwritable = Name(dir.Path() / "no" / "such" / "dir");
-  ExpectRaised<TStreamWriteException>([&] { SaveAllBytes(nullptr, unwritable); });
-  ExpectRaised<TStreamWriteException>([&] { SaveByteText("x"_s, unwritable); });
-  ExpectRaised<TStreamWriteException>([&] { SaveUrlObject("x"_s, unwritable); });
+  EXPECT_TRUE(Raises<TStreamWriteException>([&] { SaveAllBytes(nullptr, unwritable); }));
+  EXPECT_TRUE(Raises<TStreamWriteException>([&] { SaveByteText("x"_s, unwritable); }));
+  EXPECT_TRUE(Raises<TStreamWriteException>([&] { SaveUrlObject("x"_s, unwritable); }));
 }
 
 TEST(WholeStream, SavesBytesAndLowBytesOfText) {
@@ -235,17 +178,13 @@ TEST(WholeStream, SavesBytesAndLowBytesOfText) {
 TEST(WholeStream, ObjectsNeedAStreamThatCanCarryThem) {
   TempDir dir;
   auto path = dir.Write("object", "x");
-  try {
-    LoadUrlObject(Name(path));
-    ADD_FAILURE();
-  } catch (const Raised& raised) {
-    ASSERT_TRUE(raised.As<String>());
-    EXPECT_EQ(raised.As<String>()->View(), u"Unable to read object");
-  }
+  auto text = CastTo<String>(testing::RaisedBy([&] { LoadUrlObject(Name(path)); }));
+  ASSERT_TRUE(text);
+  EXPECT_EQ(text->View(), u"Unable to read object");
 }
 
 TEST(WholeStream, LoadingAStreamObjectLeavesItOpenAtItsEnd) {
-  auto source = MakeRef<ScriptStream>("abc");
+  auto source = MakeRef<MemoryStream>("abc");
   Ref<Array> array = LoadAllBytes(source);
   auto loaded = array->Elements<std::uint8_t>();
   EXPECT_EQ(std::string(loaded.begin(), loaded.end()), "abc");
@@ -257,60 +196,58 @@ TEST(WholeStream, LoadingAStreamObjectLeavesItOpenAtItsEnd) {
 // must end the load instead of spinning.
 TEST(WholeStream, SourcesWithoutAnEndInEofStillFinish) {
   std::string bytes(3000, 'p');
-  auto pipe = MakeRef<ScriptStream>(bytes, false);
+  auto pipe = MemoryStream::Pipe(bytes);
   EXPECT_EQ(LoadAllBytes(pipe)->Count(), static_cast<Int>(bytes.size()));
-  auto target = MakeRef<ScriptStream>("");
-  auto again = MakeRef<ScriptStream>(bytes, false);
+  auto target = MakeRef<MemoryStream>();
+  auto again = MemoryStream::Pipe(bytes);
   EXPECT_EQ(CopyToEnd(again, target, 512), 0);
-  EXPECT_EQ(target->written, bytes);
+  EXPECT_EQ(target->Bytes(), bytes);
 }
 
 // A stream addresses at most 2^31-1 bytes: growth stops there.
 TEST(WholeStream, LoadBufferGrowthStopsAtTheLargestStream) {
   EXPECT_EQ(NextLoadLength(2000000000), INT32_MAX);
-  ExpectRaised<TRuntimeException>([] { NextLoadLength(INT32_MAX); });
+  EXPECT_TRUE(Raises<TRuntimeException>([] { NextLoadLength(INT32_MAX); }));
 }
 
 TEST(Copy, CopyToEndMovesEverythingThroughASmallBuffer) {
-  auto source = MakeRef<ScriptStream>("0123456789");
-  auto target = MakeRef<ScriptStream>("");
+  auto source = MakeRef<MemoryStream>("0123456789");
+  auto target = MakeRef<MemoryStream>();
   EXPECT_EQ(CopyToEnd(source, target, 3), 0);
-  EXPECT_EQ(target->written, "0123456789");
+  EXPECT_EQ(target->Bytes(), "0123456789");
   EXPECT_EQ(source->reads, 4);
 }
 
 TEST(Copy, CopyCountTransfersExactlyTheCount) {
-  auto source = MakeRef<ScriptStream>("0123456789");
-  auto target = MakeRef<ScriptStream>("");
+  auto source = MakeRef<MemoryStream>("0123456789");
+  auto target = MakeRef<MemoryStream>();
   EXPECT_EQ(CopyCount(source, target, 7, 3), 0);
-  EXPECT_EQ(target->written, "0123456");
+  EXPECT_EQ(target->Bytes(), "0123456");
   EXPECT_EQ(source->Pos(), 7);
-  ExpectRaised<TStreamReadException>([&] { CopyCount(source, target, 4, 3); });
+  EXPECT_TRUE(Raises<TStreamReadException>([&] { CopyCount(source, target, 4, 3); }));
 }
 
 TEST(Copy, CopyCountOfNothingTouchesNeitherStream) {
-  auto source = MakeRef<ScriptStream>("abc");
-  auto target = MakeRef<ScriptStream>("");
+  auto source = MakeRef<MemoryStream>("abc");
+  auto target = MakeRef<MemoryStream>();
   EXPECT_EQ(CopyCount(source, target, 0, 0), 0);
   EXPECT_EQ(CopyCount(nullptr, nullptr, 0, 16), 0);
   EXPECT_EQ(source->reads, 0);
-  EXPECT_EQ(target->written, "");
+  EXPECT_EQ(target->Bytes(), "");
 }
 
 TEST(Copy, StalledTargetsAndBadBuffersRaise) {
-  auto target = MakeRef<FullStream>(2);
-  ExpectRaised<TStreamWriteException>(
-      [&] { CopyToEnd(MakeRef<ScriptStream>("abcd"), target, 16); });
-  ExpectRaised<TRuntimeException>([] {
-    CopyToEnd(MakeRef<ScriptStream>("abcd"), MakeRef<ScriptStream>(""), 0);
-  });
-  ExpectRaised<TRuntimeException>([] {
-    CopyCount(MakeRef<ScriptStream>("abcd"), MakeRef<ScriptStream>(""), 2, -5);
-  });
+  auto target = MakeRef<MemoryStream>();
+  target->Limit(2);
+  EXPECT_TRUE(Raises<TStreamWriteException>([&] { CopyToEnd(MakeRef<MemoryStream>("abcd"), target, 16); }));
+  EXPECT_TRUE(Raises<TRuntimeException>(
+      [] { CopyToEnd(MakeRef<MemoryStream>("abcd"), MakeRef<MemoryStream>(), 0); }));
+  EXPECT_TRUE(Raises<TRuntimeException>(
+      [] { CopyCount(MakeRef<MemoryStream>("abcd"), MakeRef<MemoryStream>(), 2, -5); }));
 }
 
 TEST(FreeFunctions, ForwardToTheStreamAndRefuseNull) {
-  auto stream = MakeRef<ScriptStream>("ab\r\ncd");
+  auto stream = MakeRef<MemoryStream>("ab\r\ncd");
   Ref<TStream> handle = stream;
   EXPECT_EQ(StreamLength(handle), 6);
   EXPECT_EQ(ReadLine(handle)->View(), u"ab");
@@ -318,11 +255,11 @@ TEST(FreeFunctions, ForwardToTheStreamAndRefuseNull) {
   EXPECT_EQ(Eof(handle), 0);
   EXPECT_EQ(WriteLine(handle, "x"_s), 1);
   EXPECT_EQ(WriteInt(handle, 1), 0);
-  EXPECT_EQ(stream->written, std::string("x\r\n\1\0\0\0", 7));
+  EXPECT_EQ(stream->Bytes(), std::string("ab\r\nx\r\n\1\0\0\0", 11));
   EXPECT_EQ(StreamClose(handle), 0);
   EXPECT_EQ(stream->closes, 1);
-  ExpectRaised<TNullObjectException>([] { Eof(nullptr); });
-  ExpectRaised<TNullObjectException>([] { WriteByte(nullptr, 1); });
+  EXPECT_TRUE(Raises<TNullObjectException>([] { Eof(nullptr); }));
+  EXPECT_TRUE(Raises<TNullObjectException>([] { WriteByte(nullptr, 1); }));
 }
 
 }  // namespace

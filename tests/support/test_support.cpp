@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -42,6 +43,17 @@ std::string ReadFileBytes(const std::filesystem::path& path) {
   std::ostringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
+}
+
+std::string Hex(const std::string& bytes, const std::string& separator) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (unsigned char c : bytes) {
+    if (!hex.empty()) hex += separator;
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
+  }
+  return hex;
 }
 
 namespace {
@@ -129,6 +141,13 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
 
 std::string TapeBinary() { return CORVID_TAPE_BINARY; }
 std::string HelperBinary() { return CORVID_HELPER_BINARY; }
+
+ProcessResult RunHelper(const std::string& scenario) { return RunProcess({HelperBinary(), scenario}); }
+
+std::string ScenarioTestName(std::string scenario) {
+  std::replace(scenario.begin(), scenario.end(), '-', '_');
+  return scenario;
+}
 std::filesystem::path SourceDir() { return CORVID_SOURCE_DIR; }
 
 }  // namespace corvid::testing

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/string.h"
+
 namespace corvid::testing {
 
 /// A fresh directory under the system's temporary directory, removed with
@@ -27,6 +29,12 @@ class TempDir {
 
 std::string ReadFileBytes(const std::filesystem::path& path);
 
+/// A file path as the runtime takes it: each byte one unit.
+inline Ref<String> Name(const std::filesystem::path& path) { return FromBytes(path.string()); }
+
+/// Bytes as upper-case hexadecimal pairs, `separator` between pairs.
+std::string Hex(const std::string& bytes, const std::string& separator = "");
+
 /// What a finished child process left.
 struct ProcessResult {
   std::string out;
@@ -45,6 +53,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
 std::string TapeBinary();
 /// Path of the test helper program.
 std::string HelperBinary();
+/// Runs the test helper on one of its scenarios.
+ProcessResult RunHelper(const std::string& scenario);
+/// A test name for a helper scenario: its dashes become underscores.
+std::string ScenarioTestName(std::string scenario);
 /// The source tree's root.
 std::filesystem::path SourceDir();
 
