@@ -87,8 +87,7 @@ TEST(CommandsInput, LongLinesAreJoinedAcrossChunks) {
 TEST(CommandsInput, EndOfInputReadsAsAnEmptyLine) {
   TempDir dir;
   auto result = RunCode(dir, ", . , .", "");
-  EXPECT_EQ(result.out, "Executing " + (dir.Path() / "code.tape").string() +
-                            "\r\n\r\n255255\r\n\r\nExecution complete.\r\n>");
+  EXPECT_EQ(result.out, testing::Transcript((dir.Path() / "code.tape").string(), "255255"));
   EXPECT_EQ(result.err, "Error reading from stream");
   EXPECT_EQ(result.status, 255);
 }

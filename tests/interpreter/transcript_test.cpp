@@ -17,38 +17,23 @@ using testing::TapeBinary;
 using testing::TempDir;
 using testing::Transcript;
 
-TEST(Transcript, SuccessfulRun) {
+// Everything but the eleven command characters is comment, byte by byte,
+// whatever the line ends or the bytes.
+TEST(Transcript, CodeFilesKeepOnlyTheirCommandBytes) {
   TempDir dir;
-  auto path = dir.Write("three.txt", "+++ .");
-  auto result = RunProcess({TapeBinary(), path.string()}, "\n");
-  EXPECT_EQ(result.out, Transcript(path.string(), "3"));
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.status, 0);
-}
-
-TEST(Transcript, LoaderKeepsOnlyCommandsFromEveryLine) {
-  TempDir dir;
-  auto path = dir.Write("mixed.txt", "Count [up] 3 times: + + +\r\n print it: .\r\nno newline at the end +.");
-  auto result = RunProcess({TapeBinary(), path.string()}, "\n");
-  EXPECT_EQ(result.out, Transcript(path.string(), "34"));
-}
-
-TEST(Transcript, EmptyAndCommentOnlyFilesStillRun) {
-  TempDir dir;
-  for (const char* text : {"", "just words\nand more words\n"}) {
-    auto path = dir.Write("quiet.txt", text);
+  const std::pair<std::string, std::string> cases[] = {
+      {"+++ .", "3"},
+      {"Count [up] 3 times: + + +\r\n print it: .\r\nno newline at the end +.", "34"},
+      {std::string("\xFF+\0+\x80\r+\n\x2B\xC3.", 11), "4"},
+      {"", ""},
+      {"just words\nand more words\n", ""}};
+  for (const auto& [code, output] : cases) {
+    auto path = dir.Write("code.txt", code);
     auto result = RunProcess({TapeBinary(), path.string()}, "\n");
-    EXPECT_EQ(result.out, Transcript(path.string(), ""));
+    EXPECT_EQ(result.out, Transcript(path.string(), output)) << code;
+    EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);
   }
-}
-
-TEST(Transcript, BinaryFilesKeepTheirCommandBytes) {
-  TempDir dir;
-  std::string bytes("\xFF+\0+\x80\r+\n\x2B\xC3.", 11);
-  auto path = dir.Write("binary.bin", bytes);
-  auto result = RunProcess({TapeBinary(), path.string()}, "\n");
-  EXPECT_EQ(result.out, Transcript(path.string(), "4"));
 }
 
 TEST(Transcript, FilesThatDoNotOpenAreReportedByName) {

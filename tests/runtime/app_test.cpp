@@ -117,12 +117,10 @@ TEST(GetStdinLine, TrailingWhiteSpaceAndLineEnds) {
 }
 
 TEST(GetStdinLine, LongLinesArriveWhole) {
-  const std::string letters300(300, 'k');
-  EXPECT_EQ(ReadLines(letters300 + "\nz\n", 2), "[" + letters300 + "][z]");
-  const std::string letters255(255, 'm');
-  EXPECT_EQ(ReadLines(letters255 + "\nz\n", 2), "[" + letters255 + "][z]");
-  const std::string letters254(254, 'n');
-  EXPECT_EQ(ReadLines(letters254 + "\nz\n", 2), "[" + letters254 + "][z]");
+  for (std::size_t length : {300, 255, 254}) {
+    const std::string letters(length, 'k');
+    EXPECT_EQ(ReadLines(letters + "\nz\n", 2), "[" + letters + "][z]");
+  }
 }
 
 TEST(GetStdinLine, EndOfInputGivesWhatWasCollected) {

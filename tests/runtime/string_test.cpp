@@ -15,9 +15,12 @@
 #include "runtime/error.h"
 #include "runtime/string.h"
 #include "support/raised.h"
+#include "support/test_support.h"
 
 namespace corvid {
 namespace {
+
+using testing::Units;
 
 Ref<String> S(std::u16string_view units) {
   return String::FromWideSpan(units.data(), static_cast<Int>(units.size()));
@@ -28,11 +31,10 @@ Ref<String> Z(const char16_t (&units)[N]) {
   return String::FromWideSpan(units, static_cast<Int>(N - 1));
 }
 Ref<String> N(std::string_view bytes) { return FromBytes(bytes); }
-std::u16string U(const Ref<String>& s) { return std::u16string(Text(s).View()); }
 
 std::vector<std::u16string> Pieces(const Ref<Array>& a) {
   std::vector<std::u16string> out;
-  for (const Ref<String>& s : a->Elements<Ref<String>>()) out.push_back(U(s));
+  for (const Ref<String>& s : a->Elements<Ref<String>>()) out.push_back(Units(s));
   return out;
 }
 
@@ -47,9 +49,9 @@ TEST(StringBasics, EmptyResultsAreTheSharedEmptyString) {
 }
 
 TEST(StringBasics, CodesAndCompare) {
-  EXPECT_EQ(U(CodeToString(65)), u"A");
-  EXPECT_EQ(U(CodeToString(65536 + 66)), u"B");
-  EXPECT_EQ(U(CodeToString(-1)), u"\xFFFF");
+  EXPECT_EQ(Units(CodeToString(65)), u"A");
+  EXPECT_EQ(Units(CodeToString(65536 + 66)), u"B");
+  EXPECT_EQ(Units(CodeToString(-1)), u"\xFFFF");
   EXPECT_EQ(FirstCode(""_s), -1);
   EXPECT_EQ(FirstCode(N("\xE9")), 233);
   EXPECT_EQ(FirstCode(nullptr), -1);
@@ -65,14 +67,14 @@ TEST(StringBasics, CodesAndCompare) {
 }
 
 TEST(StringBasics, SlicePadsWithSpacesOnEitherSide) {
-  EXPECT_EQ(U(Slice("abc"_s, -2, 2)), u"  ab");
-  EXPECT_EQ(U(Slice("abc"_s, 1, 6)), u"bc   ");
-  EXPECT_EQ(U(Slice("abc"_s, -2, 5)), u"  abc  ");
-  EXPECT_EQ(U(Slice("abc"_s, 5, 7)), u"  ");
-  EXPECT_EQ(U(Slice("abc"_s, -5, -3)), u"  ");
+  EXPECT_EQ(Units(Slice("abc"_s, -2, 2)), u"  ab");
+  EXPECT_EQ(Units(Slice("abc"_s, 1, 6)), u"bc   ");
+  EXPECT_EQ(Units(Slice("abc"_s, -2, 5)), u"  abc  ");
+  EXPECT_EQ(Units(Slice("abc"_s, 5, 7)), u"  ");
+  EXPECT_EQ(Units(Slice("abc"_s, -5, -3)), u"  ");
   EXPECT_EQ(Slice("abc"_s, 3, 1), String::Empty());
   EXPECT_EQ(Slice("abc"_s, INT32_MAX, INT32_MIN), String::Empty());
-  EXPECT_EQ(U(Slice(nullptr, 0, 2)), u"  ");
+  EXPECT_EQ(Units(Slice(nullptr, 0, 2)), u"  ");
 }
 
 TEST(StringSearch, IndexOf) {
@@ -112,15 +114,15 @@ TEST(StringSearch, PrefixAndSuffix) {
 TEST(StringEdit, TrimmedSkipsEveryControlCharacter) {
   Ref<String> plain = "abc"_s;
   EXPECT_EQ(plain->Trimmed(), plain);
-  EXPECT_EQ(U(Z(u"\0\t a b\x1F \x20")->Trimmed()), u"a b");
-  EXPECT_EQ(U(S(u"\x21x\x7F")->Trimmed()), u"\x21x\x7F");
+  EXPECT_EQ(Units(Z(u"\0\t a b\x1F \x20")->Trimmed()), u"a b");
+  EXPECT_EQ(Units(S(u"\x21x\x7F")->Trimmed()), u"\x21x\x7F");
 }
 
 TEST(StringEdit, ReplaceAll) {
-  EXPECT_EQ(U("aaaa"_s->ReplaceAll("aa"_s, "b"_s)), u"bb");
-  EXPECT_EQ(U("aaa"_s->ReplaceAll("aa"_s, "b"_s)), u"ba");
-  EXPECT_EQ(U("a.b.c"_s->ReplaceAll("."_s, "::"_s)), u"a::b::c");
-  EXPECT_EQ(U("a.b"_s->ReplaceAll("."_s, ""_s)), u"ab");
+  EXPECT_EQ(Units("aaaa"_s->ReplaceAll("aa"_s, "b"_s)), u"bb");
+  EXPECT_EQ(Units("aaa"_s->ReplaceAll("aa"_s, "b"_s)), u"ba");
+  EXPECT_EQ(Units("a.b.c"_s->ReplaceAll("."_s, "::"_s)), u"a::b::c");
+  EXPECT_EQ(Units("a.b"_s->ReplaceAll("."_s, ""_s)), u"ab");
   EXPECT_EQ("..."_s->ReplaceAll("."_s, ""_s), String::Empty());
   Ref<String> s = "abc"_s;
   EXPECT_EQ(s->ReplaceAll(""_s, "x"_s), s);
@@ -147,9 +149,9 @@ TEST(StringSplit, OnEmptySeparatorTakesRunsAboveSpace) {
 TEST(StringSplit, JoinWith) {
   EXPECT_EQ(", "_s->JoinWith(Array::Empty()), String::Empty());
   EXPECT_EQ(", "_s->JoinWith(nullptr), String::Empty());
-  EXPECT_EQ(U(", "_s->JoinWith(Array::FromStrings({"a"_s, ""_s, "c"_s}))), u"a, , c");
-  EXPECT_EQ(U("-"_s->JoinWith(Array::FromStrings({"only"_s}))), u"only");
-  EXPECT_EQ(U(""_s->JoinWith(Array::FromStrings({"a"_s, "b"_s}))), u"ab");
+  EXPECT_EQ(Units(", "_s->JoinWith(Array::FromStrings({"a"_s, ""_s, "c"_s}))), u"a, , c");
+  EXPECT_EQ(Units("-"_s->JoinWith(Array::FromStrings({"only"_s}))), u"only");
+  EXPECT_EQ(Units(""_s->JoinWith(Array::FromStrings({"a"_s, "b"_s}))), u"ab");
   // Split and join are inverses for a non-empty separator.
   Ref<String> text = ",x,,y,"_s;
   EXPECT_TRUE(Equals(","_s->JoinWith(text->SplitOn(","_s)), text));
@@ -158,18 +160,18 @@ TEST(StringSplit, JoinWith) {
 }
 
 TEST(StringCase, LatinRangeAndSpecialPairs) {
-  EXPECT_EQ(U("Hello, World! @[`{"_s->Lowercased()), u"hello, world! @[`{");
-  EXPECT_EQ(U("Hello, World! @[`{"_s->Uppercased()), u"HELLO, WORLD! @[`{");
-  EXPECT_EQ(U(S(u"\u00DF")->Uppercased()), u"\u00DF");
-  EXPECT_EQ(U(S(u"\u00B5")->Uppercased()), u"\u039C");
-  EXPECT_EQ(U(S(u"\u01C6\u01C4\u01C5")->Uppercased()), u"\u01C5\u01C5\u01C5");
-  EXPECT_EQ(U(S(u"\u01C4\u01C5")->Lowercased()), u"\u01C6\u01C6");
-  EXPECT_EQ(U(S(u"\u0130")->Lowercased()), u"i");
-  EXPECT_EQ(U(S(u"\u00FF\u0131\u017F")->Uppercased()), u"\u0178IS");
-  EXPECT_EQ(U(S(u"\u2126\u212A\u212B\u1E9E")->Lowercased()), u"\u03C9k\u00E5\u00DF");
-  EXPECT_EQ(U(S(u"\uFF21\uFF3A")->Lowercased()), u"\uFF41\uFF5A");
+  EXPECT_EQ(Units("Hello, World! @[`{"_s->Lowercased()), u"hello, world! @[`{");
+  EXPECT_EQ(Units("Hello, World! @[`{"_s->Uppercased()), u"HELLO, WORLD! @[`{");
+  EXPECT_EQ(Units(S(u"\u00DF")->Uppercased()), u"\u00DF");
+  EXPECT_EQ(Units(S(u"\u00B5")->Uppercased()), u"\u039C");
+  EXPECT_EQ(Units(S(u"\u01C6\u01C4\u01C5")->Uppercased()), u"\u01C5\u01C5\u01C5");
+  EXPECT_EQ(Units(S(u"\u01C4\u01C5")->Lowercased()), u"\u01C6\u01C6");
+  EXPECT_EQ(Units(S(u"\u0130")->Lowercased()), u"i");
+  EXPECT_EQ(Units(S(u"\u00FF\u0131\u017F")->Uppercased()), u"\u0178IS");
+  EXPECT_EQ(Units(S(u"\u2126\u212A\u212B\u1E9E")->Lowercased()), u"\u03C9k\u00E5\u00DF");
+  EXPECT_EQ(Units(S(u"\uFF21\uFF3A")->Lowercased()), u"\uFF41\uFF5A");
   // Below the tables only ASCII letters change.
-  EXPECT_EQ(U(S(u"\u00AA\u00B4\u00BF")->Uppercased()), u"\u00AA\u00B4\u00BF");
+  EXPECT_EQ(Units(S(u"\u00AA\u00B4\u00BF")->Uppercased()), u"\u00AA\u00B4\u00BF");
   // Case mapping always builds a new string.
   Ref<String> s = "abc"_s;
   EXPECT_NE(s->Lowercased(), s);
@@ -250,27 +252,27 @@ TEST(StringParse, Reals) {
 }
 
 TEST(StringFormat, Integers) {
-  EXPECT_EQ(U(String::FormatInt(INT32_MIN)), u"-2147483648");
-  EXPECT_EQ(U(String::FormatInt(0)), u"0");
-  EXPECT_EQ(U(String::FormatInt(INT32_MAX)), u"2147483647");
-  EXPECT_EQ(U(String::FormatLong(-1)), u"-1");
-  EXPECT_EQ(U(String::FormatLong(INT64_MIN)), u"-9223372036854775808");
-  EXPECT_EQ(U(String::FormatLong(INT64_MAX)), u"9223372036854775807");
+  EXPECT_EQ(Units(String::FormatInt(INT32_MIN)), u"-2147483648");
+  EXPECT_EQ(Units(String::FormatInt(0)), u"0");
+  EXPECT_EQ(Units(String::FormatInt(INT32_MAX)), u"2147483647");
+  EXPECT_EQ(Units(String::FormatLong(-1)), u"-1");
+  EXPECT_EQ(Units(String::FormatLong(INT64_MIN)), u"-9223372036854775808");
+  EXPECT_EQ(Units(String::FormatLong(INT64_MAX)), u"9223372036854775807");
 }
 
 TEST(StringFormat, RealsKeepTrailingZerosAndThePoint) {
-  EXPECT_EQ(U(String::FormatFloat(1.5f)), u"1.50000000");
-  EXPECT_EQ(U(String::FormatFloat(0.1f)), u"0.100000001");
-  EXPECT_EQ(U(String::FormatFloat(100.0f)), u"100.000000");
-  EXPECT_EQ(U(String::FormatFloat(123456789.0f)), u"123456792.");
-  EXPECT_EQ(U(String::FormatFloat(1e9f)), u"1.00000000e+09");
-  EXPECT_EQ(U(String::FormatFloat(0.0001f)), u"9.99999975e-05");
-  EXPECT_EQ(U(String::FormatDouble(3.0)), u"3.0000000000000000");
-  EXPECT_EQ(U(String::FormatDouble(0.1)), u"0.10000000000000001");
-  EXPECT_EQ(U(String::FormatDouble(1e9)), u"1000000000.0000000");
-  EXPECT_EQ(U(String::FormatDouble(1e17)), u"1.0000000000000000e+17");
-  EXPECT_EQ(U(String::FormatDouble(0.00001)), u"1.0000000000000001e-05");
-  EXPECT_EQ(U(String::FormatDouble(-1.7976931348623157e308)), u"-1.7976931348623157e+308");
+  EXPECT_EQ(Units(String::FormatFloat(1.5f)), u"1.50000000");
+  EXPECT_EQ(Units(String::FormatFloat(0.1f)), u"0.100000001");
+  EXPECT_EQ(Units(String::FormatFloat(100.0f)), u"100.000000");
+  EXPECT_EQ(Units(String::FormatFloat(123456789.0f)), u"123456792.");
+  EXPECT_EQ(Units(String::FormatFloat(1e9f)), u"1.00000000e+09");
+  EXPECT_EQ(Units(String::FormatFloat(0.0001f)), u"9.99999975e-05");
+  EXPECT_EQ(Units(String::FormatDouble(3.0)), u"3.0000000000000000");
+  EXPECT_EQ(Units(String::FormatDouble(0.1)), u"0.10000000000000001");
+  EXPECT_EQ(Units(String::FormatDouble(1e9)), u"1000000000.0000000");
+  EXPECT_EQ(Units(String::FormatDouble(1e17)), u"1.0000000000000000e+17");
+  EXPECT_EQ(Units(String::FormatDouble(0.00001)), u"1.0000000000000001e-05");
+  EXPECT_EQ(Units(String::FormatDouble(-1.7976931348623157e308)), u"-1.7976931348623157e+308");
 }
 
 TEST(StringConvert, NarrowAndWide) {
@@ -284,11 +286,11 @@ TEST(StringConvert, NarrowAndWide) {
   EXPECT_EQ(wide[0], u'a');
   EXPECT_EQ(wide[1], u'\u1234');
   EXPECT_EQ(wide[2], 0);
-  EXPECT_EQ(U(String::FromNarrowSpan("a\0b", 3)), std::u16string(u"a\0b", 3));
-  EXPECT_EQ(U(String::FromNarrowZ("\xFF\x80")), u"\u00FF\u0080");
+  EXPECT_EQ(Units(String::FromNarrowSpan("a\0b", 3)), std::u16string(u"a\0b", 3));
+  EXPECT_EQ(Units(String::FromNarrowZ("\xFF\x80")), u"\u00FF\u0080");
   const char16_t units[] = {u'x', 0, u'y'};
-  EXPECT_EQ(U(String::FromWideSpan(units, 3)), std::u16string(units, 3));
-  EXPECT_EQ(U(String::FromWideZ(units)), u"x");
+  EXPECT_EQ(Units(String::FromWideSpan(units, 3)), std::u16string(units, 3));
+  EXPECT_EQ(Units(String::FromWideZ(units)), u"x");
 }
 
 TEST(StringConvert, TemporaryBuffersLastFor32Conversions) {
@@ -332,12 +334,12 @@ TEST(StringUtf8, Encoding) {
 }
 
 TEST(StringUtf8, DecodingAcceptsOverlongAndStrayForms) {
-  EXPECT_EQ(U(String::FromUtf8Z("\xC3\xA9")), u"\u00E9");
-  EXPECT_EQ(U(String::FromUtf8Z("\xF0\x80\x81\x81")), u"A");
-  EXPECT_EQ(U(String::FromUtf8Z("\xC1\x81")), u"A");
-  EXPECT_EQ(U(String::FromUtf8Z("\xE0\x81\xC1")), u"A");  // continuation pattern not tested
-  EXPECT_EQ(U(String::FromUtf8Z("\x80\x81")), u"\u0001");  // stray continuation as a lead
-  EXPECT_EQ(U(String::FromUtf8Z("\xEF\xBF\xBF")), u"\uFFFF");
+  EXPECT_EQ(Units(String::FromUtf8Z("\xC3\xA9")), u"\u00E9");
+  EXPECT_EQ(Units(String::FromUtf8Z("\xF0\x80\x81\x81")), u"A");
+  EXPECT_EQ(Units(String::FromUtf8Z("\xC1\x81")), u"A");
+  EXPECT_EQ(Units(String::FromUtf8Z("\xE0\x81\xC1")), u"A");  // continuation pattern not tested
+  EXPECT_EQ(Units(String::FromUtf8Z("\x80\x81")), u"\u0001");  // stray continuation as a lead
+  EXPECT_EQ(Units(String::FromUtf8Z("\xEF\xBF\xBF")), u"\uFFFF");
   EXPECT_EQ(String::FromUtf8Z(nullptr), String::Empty());
   EXPECT_EQ(String::FromUtf8Z(""), String::Empty());
 }
@@ -345,7 +347,7 @@ TEST(StringUtf8, DecodingAcceptsOverlongAndStrayForms) {
 TEST(StringUtf8, BeyondUcs2RaisesAString) {
   auto text = CastTo<String>(testing::RaisedBy([] { String::FromUtf8Z("ok \xF0\x9F\x98\x80"); }));
   ASSERT_TRUE(text);
-  EXPECT_EQ(U(text), u"Unicode character out of UCS-2 range");
+  EXPECT_EQ(Units(text), u"Unicode character out of UCS-2 range");
 }
 
 TEST(StringUtf8, CutSequencesStopAtTheTerminator) {
@@ -356,8 +358,8 @@ TEST(StringUtf8, CutSequencesStopAtTheTerminator) {
     std::memcpy(block.get(), cut.c_str(), cut.size() + 1);
     EXPECT_NO_THROW(String::FromUtf8Z(block.get())) << cut.size();
   }
-  EXPECT_EQ(U(String::FromUtf8Z("a\xE2\x82")), u"a\u2080");
-  EXPECT_EQ(U(String::FromUtf8Z("\xC3")), u"\u00C0");
+  EXPECT_EQ(Units(String::FromUtf8Z("a\xE2\x82")), u"a\u2080");
+  EXPECT_EQ(Units(String::FromUtf8Z("\xC3")), u"\u00C0");
   // A cut four-byte lead whose own bits already leave UCS-2 still raises.
   EXPECT_THROW(String::FromUtf8Z("\xF4"), Raised);
 }
@@ -369,8 +371,8 @@ TEST(StringUtf8, RandomRoundTrips) {
     std::u16string text(static_cast<std::size_t>(length(random)), u'\0');
     for (char16_t& c : text) c = static_cast<char16_t>(unit(random));
     Ref<String> s = S(text);
-    EXPECT_EQ(U(String::FromUtf8Z(s->ToUtf8Z().get())), text);
-    EXPECT_EQ(U(String::FromWideZ(s->ToWideZ().get())), text);
+    EXPECT_EQ(Units(String::FromUtf8Z(s->ToUtf8Z().get())), text);
+    EXPECT_EQ(Units(String::FromWideZ(s->ToWideZ().get())), text);
     // Narrow text keeps the low byte of each unit, up to the first zero byte.
     std::string narrow = s->ToNarrowZ().get();
     std::u16string low;
@@ -378,7 +380,7 @@ TEST(StringUtf8, RandomRoundTrips) {
       if ((c & 0xFF) == 0) break;
       low.push_back(static_cast<char16_t>(c & 0xFF));
     }
-    EXPECT_EQ(U(String::FromNarrowZ(narrow.c_str())), low);
+    EXPECT_EQ(Units(String::FromNarrowZ(narrow.c_str())), low);
     EXPECT_TRUE(Equals(FromBytes(ToBytes(S(low))), S(low)));
   }
 }

@@ -12,6 +12,8 @@
 namespace corvid {
 namespace {
 
+using testing::Units;
+
 using namespace std::string_view_literals;
 using testing::Hex;
 using testing::MemoryStream;
@@ -20,8 +22,6 @@ using testing::ReadFileBytes;
 Ref<TTextStream> Reader(const std::string& bytes, Int encoding) {
   return TTextStream::Create(MakeRef<MemoryStream>(bytes), encoding);
 }
-
-std::u16string Units(const Ref<String>& s) { return std::u16string(Text(s).View()); }
 
 const std::uint8_t* Raw(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
 

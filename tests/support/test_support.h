@@ -32,6 +32,9 @@ std::string ReadFileBytes(const std::filesystem::path& path);
 /// A file path as the runtime takes it: each byte one unit.
 inline Ref<String> Name(const std::filesystem::path& path) { return FromBytes(path.string()); }
 
+/// The units of a string, Null as empty.
+inline std::u16string Units(const Ref<String>& s) { return std::u16string(Text(s).View()); }
+
 /// Bytes as upper-case hexadecimal pairs, `separator` between pairs.
 std::string Hex(const std::string& bytes, const std::string& separator = "");
 
