@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
+#include "support/encoding.h"
 #include "tape_runner.h"
 
 namespace corvid {
@@ -16,40 +18,19 @@ using testing::Transcript;
 // and a command after a line end in each encoding.
 const char16_t kProgram[] = u"+++. \u00E9\u20AC comment\r\n+.";
 
-std::string Encode(const std::string& proto) {
-  std::string bytes;
-  for (const char16_t* p = kProgram; *p; ++p) {
-    unsigned u = *p;
-    if (proto == "latin1") {
-      bytes += static_cast<char>(u & 0xFF);
-    } else if (proto == "utf8") {
-      if (u < 0x80) {
-        bytes += static_cast<char>(u);
-      } else if (u < 0x800) {
-        bytes += static_cast<char>(0xC0 | u >> 6);
-        bytes += static_cast<char>(0x80 | (u & 0x3F));
-      } else {
-        bytes += static_cast<char>(0xE0 | u >> 12);
-        bytes += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-        bytes += static_cast<char>(0x80 | (u & 0x3F));
-      }
-    } else if (proto == "utf16be") {
-      bytes += static_cast<char>(u >> 8);
-      bytes += static_cast<char>(u & 0xFF);
-    } else {
-      bytes += static_cast<char>(u & 0xFF);
-      bytes += static_cast<char>(u >> 8);
-    }
-  }
-  return bytes;
-}
+struct Protocol {
+  const char* name;
+  Int encoding;
+};
 
-class TextProtocolRun : public ::testing::TestWithParam<std::string> {};
+void PrintTo(const Protocol& param, std::ostream* out) { *out << param.name; }
+
+class TextProtocolRun : public ::testing::TestWithParam<Protocol> {};
 
 TEST_P(TextProtocolRun, CodeFileIsDecodedWithItsProtocol) {
   TempDir dir;
-  const std::string proto = GetParam();
-  const std::string name = proto + "::" + dir.Write("code.txt", Encode(proto)).string();
+  const std::string code = testing::Encode(kProgram, GetParam().encoding);
+  const std::string name = GetParam().name + ("::" + dir.Write("code.txt", code).string());
   auto run = RunProcess({TapeBinary(), name}, "\n");
   EXPECT_EQ(run.out, Transcript(name, "34"));
   EXPECT_EQ(run.err, "");
@@ -57,7 +38,10 @@ TEST_P(TextProtocolRun, CodeFileIsDecodedWithItsProtocol) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllEncodings, TextProtocolRun,
-                         ::testing::Values("latin1", "utf8", "utf16be", "utf16le"));
+                         ::testing::Values(Protocol{"latin1", TTextStream::LATIN1}, Protocol{"utf8", TTextStream::UTF8},
+                                           Protocol{"utf16be", TTextStream::UTF16BE},
+                                           Protocol{"utf16le", TTextStream::UTF16LE}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The error comes while the code loads, before the run is announced.
 TEST(TextProtocolFailures, TextCutInsideACharacterEndsTheRunWithAReadError) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "memstream/xendian.h"
+#include "support/encoding.h"
 #include "support/memory_stream.h"
 #include "support/raised.h"
 #include "support/test_support.h"
@@ -15,6 +16,8 @@ namespace {
 using testing::Units;
 
 using namespace std::string_view_literals;
+using testing::Encode;
+using testing::EncodeUnit;
 using testing::Hex;
 using testing::MemoryStream;
 using testing::ReadFileBytes;
@@ -39,46 +42,17 @@ std::u16string RaisedBy(Body&& body) {
 // ---------------------------------------------------------------------------
 // The four encodings, each with its own byte form of a code unit.
 
-struct Latin1 {
-  static constexpr Int kCode = TTextStream::LATIN1;
-  static constexpr unsigned kLast = 0xFF;
-  static std::string Bytes(unsigned u) { return std::string(1, static_cast<char>(u)); }
+template <Int Code, unsigned Last>
+struct Encoding {
+  static constexpr Int kCode = Code;
+  static constexpr unsigned kLast = Last;  ///< the highest unit it can hold
 };
-
-struct Utf8 {
-  static constexpr Int kCode = TTextStream::UTF8;
-  static constexpr unsigned kLast = 0xFFFF;
-  static std::string Bytes(unsigned u) {
-    if (u < 0x80) return std::string(1, static_cast<char>(u));
-    if (u < 0x800) return {static_cast<char>(0xC0 | u >> 6), static_cast<char>(0x80 | (u & 0x3F))};
-    return {static_cast<char>(0xE0 | u >> 12), static_cast<char>(0x80 | ((u >> 6) & 0x3F)),
-            static_cast<char>(0x80 | (u & 0x3F))};
-  }
-};
-
-struct Utf16Be {
-  static constexpr Int kCode = TTextStream::UTF16BE;
-  static constexpr unsigned kLast = 0xFFFF;
-  static std::string Bytes(unsigned u) { return {static_cast<char>(u >> 8), static_cast<char>(u)}; }
-};
-
-struct Utf16Le {
-  static constexpr Int kCode = TTextStream::UTF16LE;
-  static constexpr unsigned kLast = 0xFFFF;
-  static std::string Bytes(unsigned u) { return {static_cast<char>(u), static_cast<char>(u >> 8)}; }
-};
-
-template <class E>
-std::string Encoded(std::u16string_view text) {
-  std::string bytes;
-  for (char16_t u : text) bytes += E::Bytes(u);
-  return bytes;
-}
 
 template <class E>
 class EncodingTest : public ::testing::Test {};
 
-using Encodings = ::testing::Types<Latin1, Utf8, Utf16Be, Utf16Le>;
+using Encodings = ::testing::Types<Encoding<TTextStream::LATIN1, 0xFF>, Encoding<TTextStream::UTF8, 0xFFFF>,
+                                   Encoding<TTextStream::UTF16BE, 0xFFFF>, Encoding<TTextStream::UTF16LE, 0xFFFF>>;
 TYPED_TEST_SUITE(EncodingTest, Encodings);
 
 TYPED_TEST(EncodingTest, EveryCodeUnitItCanHoldRoundTrips) {
@@ -87,7 +61,7 @@ TYPED_TEST(EncodingTest, EveryCodeUnitItCanHoldRoundTrips) {
   std::string expected;
   for (unsigned u = 0; u <= TypeParam::kLast; ++u) {
     text->WriteChar(static_cast<Int>(u));
-    expected += TypeParam::Bytes(u);
+    expected += EncodeUnit(u, TypeParam::kCode);
   }
   ASSERT_EQ(bytes->Bytes(), expected);
 
@@ -100,23 +74,23 @@ TYPED_TEST(EncodingTest, WritesEuroSignAndLineEndsInItsBytes) {
   auto bytes = MakeRef<MemoryStream>();
   auto text = TTextStream::Create(bytes, TypeParam::kCode);
   text->WriteChar(0x20AC);
-  EXPECT_EQ(bytes->Bytes(), TypeParam::Bytes(0x20AC));
+  EXPECT_EQ(bytes->Bytes(), EncodeUnit(0x20AC, TypeParam::kCode));
   EXPECT_EQ(text->WriteLine(String::Empty()), 0);
   text->WriteLine(u"h\u00E9"_s);
   text->WriteString("tail"_s);
-  EXPECT_EQ(bytes->Bytes(), Encoded<TypeParam>(u"\u20AC\r\nh\u00E9\r\ntail"));
+  EXPECT_EQ(bytes->Bytes(), Encode(u"\u20AC\r\nh\u00E9\r\ntail", TypeParam::kCode));
 }
 
 TYPED_TEST(EncodingTest, ReadsLinesWholeFilesAndExactStrings) {
-  auto text = Reader(Encoded<TypeParam>(u"ab\r\nc\rd\ne\0f\n\nlast"sv), TypeParam::kCode);
+  auto text = Reader(Encode(u"ab\r\nc\rd\ne\0f\n\nlast"sv, TypeParam::kCode), TypeParam::kCode);
   for (auto line : {u"ab", u"cd", u"e", u"f", u"", u"last"}) EXPECT_EQ(Units(text->ReadLine()), line);
   EXPECT_TRUE(text->Eof());
   EXPECT_EQ(Units(text->ReadLine()), u"");
 
   const std::u16string all(u"a\r\nb\0c\n"sv);
-  EXPECT_EQ(Units(Reader(Encoded<TypeParam>(all), TypeParam::kCode)->ReadFile()), all);
+  EXPECT_EQ(Units(Reader(Encode(all, TypeParam::kCode), TypeParam::kCode)->ReadFile()), all);
 
-  auto exact = Reader(Encoded<TypeParam>(u"a\nbc"), TypeParam::kCode);
+  auto exact = Reader(Encode(u"a\nbc", TypeParam::kCode), TypeParam::kCode);
   EXPECT_EQ(Units(exact->ReadString(3)), u"a\nb");
   EXPECT_EQ(RaisedBy([&] { exact->ReadString(2); }), u"read error");
 }
@@ -130,7 +104,7 @@ TYPED_TEST(EncodingTest, TypedValuesTravelAsDecimalLines) {
   text->WriteLong(9007199254740993LL);
   text->WriteDouble(1.5);
   text->WriteFloat(0.25f);
-  const std::string head = Encoded<TypeParam>(u"300\r\n-5\r\n");
+  const std::string head = Encode(u"300\r\n-5\r\n", TypeParam::kCode);
   EXPECT_EQ(bytes->Bytes().substr(0, head.size()), head);
 
   auto reader = Reader(bytes->Bytes(), TypeParam::kCode);
