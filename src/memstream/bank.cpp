@@ -10,11 +10,6 @@ namespace corvid {
 
 namespace {
 
-TBank& Use(const Ref<TBank>& bank) {
-  if (!bank) RaiseNullObject();
-  return *bank;
-}
-
 void CheckSize(Int size) {
   if (size < 0) RaiseRuntimeError("Bank size cannot be negative"_s);
 }
@@ -103,17 +98,17 @@ void TBank::CheckRange(Int offset, Int count) const {
 }
 
 Int TBank::Read(const Ref<TStream>& stream, Int offset, Int count) {
-  if (!stream) RaiseNullObject();
+  TStream& from = Deref(stream);
   CheckRange(offset, count);
   Pin pin(*this);
-  return stream->Read(_buf + offset, count);
+  return from.Read(_buf + offset, count);
 }
 
 Int TBank::Write(const Ref<TStream>& stream, Int offset, Int count) {
-  if (!stream) RaiseNullObject();
+  TStream& to = Deref(stream);
   CheckRange(offset, count);
   Pin pin(*this);
-  return stream->Write(_buf + offset, count);
+  return to.Write(_buf + offset, count);
 }
 
 template <class T>
@@ -193,74 +188,72 @@ Ref<TBank> TBank::CreateStatic(void* address, Int size) {
 Ref<TBank> NewBank(Int size) { return TBank::Create(size); }
 Ref<TBank> NewStaticBank(void* address, Int size) { return TBank::CreateStatic(address, size); }
 Ref<TBank> LoadBankFrom(const Ref<Object>& url) { return TBank::Load(url); }
-Int SaveBankTo(const Ref<TBank>& bank, const Ref<Object>& url) { return Use(bank).Save(url); }
-std::uint8_t* BankMemory(const Ref<TBank>& bank) { return Use(bank).Buf(); }
-std::uint8_t* BankLock(const Ref<TBank>& bank) { return Use(bank).Lock(); }
+Int SaveBankTo(const Ref<TBank>& bank, const Ref<Object>& url) { return Deref(bank).Save(url); }
+std::uint8_t* BankMemory(const Ref<TBank>& bank) { return Deref(bank).Buf(); }
+std::uint8_t* BankLock(const Ref<TBank>& bank) { return Deref(bank).Lock(); }
 
 Int BankUnlock(const Ref<TBank>& bank) {
-  Use(bank).Unlock();
+  Deref(bank).Unlock();
   return 0;
 }
 
-Int BankLength(const Ref<TBank>& bank) { return Use(bank).Size(); }
-Int BankAllocated(const Ref<TBank>& bank) { return Use(bank).Capacity(); }
+Int BankLength(const Ref<TBank>& bank) { return Deref(bank).Size(); }
+Int BankAllocated(const Ref<TBank>& bank) { return Deref(bank).Capacity(); }
 
 Int BankResize(const Ref<TBank>& bank, Int size) {
-  Use(bank).Resize(size);
+  Deref(bank).Resize(size);
   return 0;
 }
 
 Int BankCopy(const Ref<TBank>& source, Int sourceOffset, const Ref<TBank>& target,
              Int targetOffset, Int count) {
-  TBank& from = Use(source);
-  TBank& to = Use(target);
-  auto inside = [count](TBank& bank, Int offset) {
-    return offset >= 0 && count >= 0 && Long{offset} + count <= bank.Size();
-  };
-  if (!inside(from, sourceOffset) || !inside(to, targetOffset)) RaiseArrayBounds();
+  TBank& from = Deref(source);
+  TBank& to = Deref(target);
+  from.CheckRange(sourceOffset, count);
+  to.CheckRange(targetOffset, count);
   if (count > 0) {
     std::memmove(to.Buf() + targetOffset, from.Buf() + sourceOffset, static_cast<std::size_t>(count));
   }
   return 0;
 }
 
-Int PeekByte(const Ref<TBank>& bank, Int offset) { return Use(bank).PeekByte(offset); }
-Int PeekShort(const Ref<TBank>& bank, Int offset) { return Use(bank).PeekShort(offset); }
-Int PeekInt(const Ref<TBank>& bank, Int offset) { return Use(bank).PeekInt(offset); }
-Long PeekLong(const Ref<TBank>& bank, Int offset) { return Use(bank).PeekLong(offset); }
-Float PeekFloat(const Ref<TBank>& bank, Int offset) { return Use(bank).PeekFloat(offset); }
-Double PeekDouble(const Ref<TBank>& bank, Int offset) { return Use(bank).PeekDouble(offset); }
+Int PeekByte(const Ref<TBank>& bank, Int offset) { return Deref(bank).PeekByte(offset); }
+Int PeekShort(const Ref<TBank>& bank, Int offset) { return Deref(bank).PeekShort(offset); }
+Int PeekInt(const Ref<TBank>& bank, Int offset) { return Deref(bank).PeekInt(offset); }
+Long PeekLong(const Ref<TBank>& bank, Int offset) { return Deref(bank).PeekLong(offset); }
+Float PeekFloat(const Ref<TBank>& bank, Int offset) { return Deref(bank).PeekFloat(offset); }
+Double PeekDouble(const Ref<TBank>& bank, Int offset) { return Deref(bank).PeekDouble(offset); }
 
 Int PokeByte(const Ref<TBank>& bank, Int offset, Int value) {
-  Use(bank).PokeByte(offset, value);
+  Deref(bank).PokeByte(offset, value);
   return 0;
 }
 Int PokeShort(const Ref<TBank>& bank, Int offset, Int value) {
-  Use(bank).PokeShort(offset, value);
+  Deref(bank).PokeShort(offset, value);
   return 0;
 }
 Int PokeInt(const Ref<TBank>& bank, Int offset, Int value) {
-  Use(bank).PokeInt(offset, value);
+  Deref(bank).PokeInt(offset, value);
   return 0;
 }
 Int PokeLong(const Ref<TBank>& bank, Int offset, Long value) {
-  Use(bank).PokeLong(offset, value);
+  Deref(bank).PokeLong(offset, value);
   return 0;
 }
 Int PokeFloat(const Ref<TBank>& bank, Int offset, Float value) {
-  Use(bank).PokeFloat(offset, value);
+  Deref(bank).PokeFloat(offset, value);
   return 0;
 }
 Int PokeDouble(const Ref<TBank>& bank, Int offset, Double value) {
-  Use(bank).PokeDouble(offset, value);
+  Deref(bank).PokeDouble(offset, value);
   return 0;
 }
 
 Int BankReadFrom(const Ref<TBank>& bank, const Ref<TStream>& stream, Int offset, Int count) {
-  return Use(bank).Read(stream, offset, count);
+  return Deref(bank).Read(stream, offset, count);
 }
 Int BankWriteTo(const Ref<TBank>& bank, const Ref<TStream>& stream, Int offset, Int count) {
-  return Use(bank).Write(stream, offset, count);
+  return Deref(bank).Write(stream, offset, count);
 }
 
 void StartBankModule() {

@@ -74,6 +74,9 @@ class TBank : public Object {
 
   /// The largest size Resize accepts: the view's length for a static bank.
   Int Limit() const noexcept;
+  /// Raises TArrayBoundsException unless `count` bytes from `offset` lie
+  /// within 0 .. Size().
+  void CheckRange(Int offset, Int count) const;
 
   /// Keeps the bank's current memory alive while it exists, even if the
   /// bank moves to a larger block meanwhile; for code that holds a pointer
@@ -95,7 +98,6 @@ class TBank : public Object {
   };
   using Memory = std::unique_ptr<std::uint8_t, FreeMemory>;
 
-  void CheckRange(Int offset, Int count) const;
   void Reallocate(Int capacity);
   void FitCapacity();
   template <class T>

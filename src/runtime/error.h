@@ -83,6 +83,13 @@ class TRuntimeException : public TCorvidException {
 /// Raises the narrow text as a String (the runtime's internal failures).
 [[noreturn]] void RaiseText(const char* text);
 
+/// The object behind `ref`; Null raises TNullObjectException.
+template <class T>
+T& Deref(const Ref<T>& ref) {
+  if (!ref) RaiseNullObject();
+  return *ref;
+}
+
 using ErrorHook = void (*)(const Ref<Object>& error);
 using StopHook = void (*)();
 using LogHook = void (*)(const Ref<String>& message);

@@ -123,10 +123,7 @@ Int TStream::WriteString(const Ref<String>& text) {
 Ref<Object> TStream::ReadObject() { Throw("Unable to read object"_s); }
 Int TStream::WriteObject(const Ref<Object>&) { Throw("Unable to write object"_s); }
 
-TStream& TStreamWrapper::Target() {
-  if (!_stream) RaiseNullObject();
-  return *_stream;
-}
+TStream& TStreamWrapper::Target() { return Deref(_stream); }
 
 Int TStreamWrapper::Eof() { return Target().Eof(); }
 Int TStreamWrapper::Pos() { return Target().Pos(); }

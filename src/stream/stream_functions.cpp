@@ -10,11 +10,6 @@ namespace corvid {
 
 namespace {
 
-TStream& Use(const Ref<TStream>& stream) {
-  if (!stream) RaiseNullObject();
-  return *stream;
-}
-
 // A copy gains nothing from buffers larger than this, and a huge request
 // must not fail for want of memory.
 constexpr Int kMaxCopyBuffer = 1 << 20;
@@ -50,61 +45,61 @@ Ref<TStream> OpenForSave(const Ref<Object>& url) {
 
 }  // namespace
 
-Int Eof(const Ref<TStream>& stream) { return Use(stream).Eof(); }
-Int StreamPosition(const Ref<TStream>& stream) { return Use(stream).Pos(); }
-Int StreamLength(const Ref<TStream>& stream) { return Use(stream).Size(); }
-Int StreamSeek(const Ref<TStream>& stream, Int pos) { return Use(stream).Seek(pos); }
+Int Eof(const Ref<TStream>& stream) { return Deref(stream).Eof(); }
+Int StreamPosition(const Ref<TStream>& stream) { return Deref(stream).Pos(); }
+Int StreamLength(const Ref<TStream>& stream) { return Deref(stream).Size(); }
+Int StreamSeek(const Ref<TStream>& stream, Int pos) { return Deref(stream).Seek(pos); }
 Int StreamFlush(const Ref<TStream>& stream) {
-  Use(stream).Flush();
+  Deref(stream).Flush();
   return 0;
 }
 Int StreamClose(const Ref<TStream>& stream) {
-  Use(stream).Close();
+  Deref(stream).Close();
   return 0;
 }
 
-Int ReadByte(const Ref<TStream>& stream) { return Use(stream).ReadByte(); }
-Int ReadShort(const Ref<TStream>& stream) { return Use(stream).ReadShort(); }
-Int ReadInt(const Ref<TStream>& stream) { return Use(stream).ReadInt(); }
-Long ReadLong(const Ref<TStream>& stream) { return Use(stream).ReadLong(); }
-Float ReadFloat(const Ref<TStream>& stream) { return Use(stream).ReadFloat(); }
-Double ReadDouble(const Ref<TStream>& stream) { return Use(stream).ReadDouble(); }
+Int ReadByte(const Ref<TStream>& stream) { return Deref(stream).ReadByte(); }
+Int ReadShort(const Ref<TStream>& stream) { return Deref(stream).ReadShort(); }
+Int ReadInt(const Ref<TStream>& stream) { return Deref(stream).ReadInt(); }
+Long ReadLong(const Ref<TStream>& stream) { return Deref(stream).ReadLong(); }
+Float ReadFloat(const Ref<TStream>& stream) { return Deref(stream).ReadFloat(); }
+Double ReadDouble(const Ref<TStream>& stream) { return Deref(stream).ReadDouble(); }
 
 Int WriteByte(const Ref<TStream>& stream, Int n) {
-  Use(stream).WriteByte(n);
+  Deref(stream).WriteByte(n);
   return 0;
 }
 Int WriteShort(const Ref<TStream>& stream, Int n) {
-  Use(stream).WriteShort(n);
+  Deref(stream).WriteShort(n);
   return 0;
 }
 Int WriteInt(const Ref<TStream>& stream, Int n) {
-  Use(stream).WriteInt(n);
+  Deref(stream).WriteInt(n);
   return 0;
 }
 Int WriteLong(const Ref<TStream>& stream, Long n) {
-  Use(stream).WriteLong(n);
+  Deref(stream).WriteLong(n);
   return 0;
 }
 Int WriteFloat(const Ref<TStream>& stream, Float n) {
-  Use(stream).WriteFloat(n);
+  Deref(stream).WriteFloat(n);
   return 0;
 }
 Int WriteDouble(const Ref<TStream>& stream, Double n) {
-  Use(stream).WriteDouble(n);
+  Deref(stream).WriteDouble(n);
   return 0;
 }
 
 Ref<String> ReadString(const Ref<TStream>& stream, Int length) {
-  return Use(stream).ReadString(length);
+  return Deref(stream).ReadString(length);
 }
 Int WriteString(const Ref<TStream>& stream, const Ref<String>& text) {
-  Use(stream).WriteString(text);
+  Deref(stream).WriteString(text);
   return 0;
 }
-Ref<String> ReadLine(const Ref<TStream>& stream) { return Use(stream).ReadLine(); }
+Ref<String> ReadLine(const Ref<TStream>& stream) { return Deref(stream).ReadLine(); }
 Int WriteLine(const Ref<TStream>& stream, const Ref<String>& text) {
-  return Use(stream).WriteLine(text);
+  return Deref(stream).WriteLine(text);
 }
 
 Int NextLoadLength(Int length) {
@@ -162,8 +157,8 @@ Int SaveUrlObject(const Ref<Object>& object, const Ref<Object>& url) {
 }
 
 Int CopyToEnd(const Ref<TStream>& from, const Ref<TStream>& to, Int bufSize) {
-  TStream& source = Use(from);
-  TStream& target = Use(to);
+  TStream& source = Deref(from);
+  TStream& target = Deref(to);
   Int size = 0;
   auto buffer = CopyBuffer(bufSize, &size);
   while (!source.Eof()) {
@@ -176,8 +171,8 @@ Int CopyToEnd(const Ref<TStream>& from, const Ref<TStream>& to, Int bufSize) {
 
 Int CopyCount(const Ref<TStream>& from, const Ref<TStream>& to, Int count, Int bufSize) {
   if (count <= 0) return 0;
-  TStream& source = Use(from);
-  TStream& target = Use(to);
+  TStream& source = Deref(from);
+  TStream& target = Deref(to);
   Int size = 0;
   auto buffer = CopyBuffer(bufSize, &size);
   while (count > 0) {
