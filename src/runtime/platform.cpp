@@ -74,8 +74,6 @@ bool FileGetLine(char* buffer, int size, File* file) {
   return std::fgets(buffer, size, file) != nullptr;
 }
 
-void FilePutText(const char* text, File* file) { std::fputs(text, file); }
-
 std::string ExecutablePath() {
   std::vector<char> buffer(PATH_MAX + 1);
   for (;;) {

@@ -40,8 +40,6 @@ File* StdErr();
 /// One chunk of a line from `file` as C fgets reads it; false at end of
 /// input or on error, leaving `buffer` untouched.
 bool FileGetLine(char* buffer, int size, File* file);
-/// Writes the zero-terminated text as C fputs does.
-void FilePutText(const char* text, File* file);
 
 /// Full path of the running executable.
 std::string ExecutablePath();
