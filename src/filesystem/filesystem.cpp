@@ -8,6 +8,7 @@
 #include "filesystem/path.h"
 #include "filesystem/system_path.h"
 #include "runtime/error.h"
+#include "runtime/platform.h"
 #include "stream/cstream.h"
 #include "stream/stream_functions.h"
 #include "stream/url.h"
@@ -143,8 +144,11 @@ void RemoveContents(const platform::DirectoryHandle& dir) {
   }
 }
 
-// Whether `path` as written is a file or a directory.
+// Whether `path` as written is a file or a directory. A path too long for
+// the system is not even built: a walk over each prefix of a very long
+// path would otherwise copy it once per component.
 bool ExistsAsWritten(std::u16string_view path) {
+  if (path.size() >= platform::MaxPathBytes()) return false;
   Ref<String> text = String::FromWideSpan(path.data(), static_cast<Int>(path.size()));
   Int kind = KindOf(text);
   return kind == PATHKIND_FILE || kind == PATHKIND_DIR;

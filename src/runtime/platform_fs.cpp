@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +33,8 @@ bool IsDot(const char* name) {
 }
 
 }  // namespace
+
+std::size_t MaxPathBytes() { return PATH_MAX; }
 
 bool PathStatus(const char* path, EntryStatus& status) {
   struct stat raw;

@@ -3,6 +3,7 @@
 // that walk a tree without ever following a symbolic link.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,6 +19,9 @@ struct EntryStatus {
   std::int64_t size = 0;      ///< bytes
   std::int64_t modified = 0;  ///< seconds since 1970-01-01 UTC
 };
+
+/// Paths of this many bytes or more are too long for every call here.
+std::size_t MaxPathBytes();
 
 /// Status of `path` with symbolic links followed (never Link). False when
 /// there is none to read.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -257,6 +258,7 @@ TEST_F(FileSystem, DiskCasedPath) {
       {"alpha/gamma", ""},
       {"gamma/beta.txt", ""},
       {rooted, (dir_.Path() / "Alpha/Beta.txt").string()},
+      {"alpha/" + std::string(1 << 20, '/'), ""},
   };
   for (const auto& c : cases)
     EXPECT_EQ(ToBytes(DiskCasedPath(FromBytes(c.path))), c.expected) << c.path;
