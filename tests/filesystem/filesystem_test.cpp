@@ -22,7 +22,6 @@ namespace corvid {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::Name;
 using testing::ReadFileBytes;
 using testing::Units;
 
@@ -54,9 +53,12 @@ std::map<std::string, std::string> Tree(const fs::path& root) {
 
 using FileSystem = testing::InTempDir;
 
-TEST_F(FileSystem, QueriesOnPathsThatNameNothing) {
+// The system reads a zero byte as the end of a name, so a path holding one
+// must not reach it: it would name the shorter path's file.
+TEST_F(FileSystem, PathsThatNameNothing) {
   dir_.Write("x<y", "data");
   dir_.Write("file", "data");
+  fs::create_directories("dir/sub");
   const std::u16string cases[] = {
       Here() + u"/missing",
       Here() + u"/x<y",
@@ -70,6 +72,12 @@ TEST_F(FileSystem, QueriesOnPathsThatNameNothing) {
     EXPECT_EQ(PathBytes(S(path)), -1);
     EXPECT_EQ(PathPermissions(S(path)), -1);
   }
+  const std::u16string zero(1, u'\0');
+  MakeFile(S(u"file" + zero));
+  RemoveFile(S(u"file\u0100"));
+  RemoveDir(S(u"dir" + zero), 1);
+  EXPECT_EQ(ReadFileBytes("file"), "data");
+  EXPECT_TRUE(fs::is_directory("dir/sub"));
 }
 
 TEST_F(FileSystem, QueriesOnAFileAndADirectory) {
@@ -262,26 +270,6 @@ TEST_F(FileSystem, DiskCasedPath) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(ToBytes(DiskCasedPath(FromBytes(c.path))), c.expected) << c.path;
-}
-
-TEST_F(FileSystem, SetWorkingDir) {
-  fs::create_directory("next");
-  EXPECT_EQ(SetWorkingDir("next/"_s), 1);
-  EXPECT_EQ(fs::current_path(), dir_.Path() / "next");
-  EXPECT_EQ(SetWorkingDir("missing"_s), 0);
-}
-
-// The system reads a zero byte as the end of the name, so such a path must
-// not reach it: it would name the shorter path's file.
-TEST_F(FileSystem, NamesWithAZeroByteTouchNothing) {
-  dir_.Write("file", "data");
-  fs::create_directories("dir/sub");
-  const std::u16string zero(1, u'\0');
-  MakeFile(S(u"file" + zero));
-  RemoveFile(S(u"file\u0100"));
-  RemoveDir(S(u"dir" + zero), 1);
-  EXPECT_EQ(ReadFileBytes("file"), "data");
-  EXPECT_TRUE(fs::is_directory("dir/sub"));
 }
 
 }  // namespace

@@ -20,8 +20,6 @@ class InTempDir : public ::testing::Test {
 
   /// The temporary directory as the runtime names it.
   std::u16string Here() const { return Units(Name(dir_.Path())); }
-  /// `relative` inside the temporary directory, as the runtime names it.
-  Ref<String> At(const std::string& relative) const { return Name(dir_.Path() / relative); }
 
   TempDir dir_;
 
