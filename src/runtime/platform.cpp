@@ -43,6 +43,13 @@ int FileReadByte(File* file) {
   return c == EOF ? -1 : c;
 }
 
+int FilePeekByte(File* file) {
+  int c = std::getc(file);
+  if (c == EOF) return -1;
+  std::ungetc(c, file);
+  return c;
+}
+
 long FileTell(File* file) { return std::ftell(file); }
 int FileSeek(File* file, long offset, int origin) { return std::fseek(file, offset, origin); }
 int FileFlush(File* file) { return std::fflush(file); }

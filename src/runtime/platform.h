@@ -21,6 +21,9 @@ std::size_t FileRead(File* file, void* buffer, std::size_t count);
 std::size_t FileWrite(File* file, const void* buffer, std::size_t count);
 /// One byte (0..255), or -1 at the end of the data or on error.
 int FileReadByte(File* file);
+/// The next byte (0..255) without consuming it, or -1 at the end of the
+/// data or on error.
+int FilePeekByte(File* file);
 /// Position as the C library reports it; -1 when the stream has none.
 long FileTell(File* file);
 int FileSeek(File* file, long offset, int origin);

@@ -100,6 +100,19 @@ TEST(Transcript, BundledDemoRunsWithoutArguments) {
   EXPECT_EQ(result.status, 0);
 }
 
+// Files under /proc report the size 0 yet hold a text: with or without a
+// text protocol over one, the loader reads it all, comes to an end, and the
+// program runs. The text is the system's, so only the frame is known.
+TEST(Transcript, CodeFileWhoseSizeReadsZeroLoadsAndRuns) {
+  for (std::string name : {"/proc/version", "utf8::/proc/version"}) {
+    auto run = RunProcess({TapeBinary(), name}, std::string(64, '\n'), 10);
+    ASSERT_FALSE(run.timedOut) << name;
+    EXPECT_EQ(run.out.rfind("Executing " + name + "\r\n\r\n", 0), 0u) << name;
+    EXPECT_TRUE(run.out.ends_with("\r\n\r\nExecution complete.\r\n>")) << name;
+    EXPECT_EQ(run.status, 0) << name;
+  }
+}
+
 TEST(Transcript, RunningOutOfMemoryEndsWithAMessage) {
 #ifdef CORVID_SANITIZED
   GTEST_SKIP() << "the sanitizers reserve address space that a memory limit would cut";
