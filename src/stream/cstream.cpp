@@ -111,7 +111,7 @@ Ref<TCStream> TCStream::OpenFile(const Ref<String>& path, Int readable, Int writ
     mode = "wb";
     bits = MODE_WRITE;
   }
-  if (Text(path).View().find(u'\0') != std::u16string_view::npos) return nullptr;
+  if (HoldsNarrowZero(path)) return nullptr;
   Ref<String> name = Text(path).Length() ? path->ReplaceAll("\\"_s, "/"_s) : String::Empty();
   platform::File* file = platform::FileOpen(TempNarrowZ(name), mode);
   if (!file) return nullptr;

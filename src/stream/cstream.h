@@ -39,7 +39,8 @@ class TCStream : public TStream {
   /// "r+b" when both flags are set, "wb" for writing only, else "rb".
   /// Backslashes in `path` become "/"; each unit goes to the system as its
   /// low byte. Null when the file cannot be opened, and for a name holding a
-  /// zero unit, which the system would cut short to another name.
+  /// unit whose low byte is 0 (U+0000, U+0100, ...), which the system would
+  /// cut short to another name.
   static Ref<TCStream> OpenFile(const Ref<String>& path, Int readable, Int writeable);
   /// Takes over `file`, starting wherever it stands.
   static Ref<TCStream> CreateWithCStream(platform::File* file, Int mode);

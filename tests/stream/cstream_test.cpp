@@ -65,14 +65,19 @@ TEST(FileStream, OpenModes) {
   EXPECT_EQ(ReadFileBytes(path), "01234567AB");
 }
 
-TEST(FileStream, MissingFilesDirectoriesAndNamesHoldingAZeroUnitDoNotOpen) {
+// A unit whose low byte is 0 would cut the name short at the system, to
+// the existing file "a".
+TEST(FileStream, MissingFilesDirectoriesAndNamesHoldingAZeroByteDoNotOpen) {
   TempDir dir;
   dir.Write("a", "short name");
-  const std::string names[] = {(dir.Path() / "missing").string(), dir.Path().string(),
-                               (dir.Path() / "a").string() + std::string("\0b", 2)};
-  for (const std::string& name : names) {
-    EXPECT_FALSE(TCStream::OpenFile(FromBytes(name), 1, 0)) << name;
-    EXPECT_FALSE(TCStream::OpenFile(FromBytes(name), 1, 1)) << name;
+  const Ref<String> a = Name(dir.Path() / "a");
+  const Ref<String> names[] = {Name(dir.Path() / "missing"), Name(dir.Path()),
+                               Concat(a, String::FromWideSpan(u"\0b", 2)),
+                               Concat(a, String::FromWideZ(u"\u0100zz")),
+                               Concat(a, String::FromWideZ(u"\u4200"))};
+  for (const Ref<String>& name : names) {
+    EXPECT_FALSE(TCStream::OpenFile(name, 1, 0)) << ToBytes(name);
+    EXPECT_FALSE(TCStream::OpenFile(name, 1, 1)) << ToBytes(name);
   }
 }
 
