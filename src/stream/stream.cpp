@@ -8,9 +8,6 @@
 
 namespace corvid {
 
-Ref<String> TStreamReadException::ToString() { return "Error reading from stream"_s; }
-Ref<String> TStreamWriteException::ToString() { return "Error writing to stream"_s; }
-
 Int TIO::Eof() { return Pos() == Size() ? 1 : 0; }
 Int TIO::Pos() { return -1; }
 Int TIO::Size() { return 0; }
