@@ -59,6 +59,9 @@ class TStream : public TIO {
   /// The text's bytes with one Write, then CR LF with another; 1 when both
   /// went through whole, else 0.
   virtual Int WriteLine(const Ref<String>& text);
+  /// Exactly `length` bytes, one unit each (empty for `length` <= 0); a
+  /// stream that runs dry first raises TStreamReadException, having taken
+  /// memory only for the bytes that came.
   virtual Ref<String> ReadString(Int length);
   virtual Int WriteString(const Ref<String>& text);
   /// The base raises the String "Unable to read object".

@@ -199,10 +199,48 @@ TEST(WholeStream, SourcesWithoutAnEndInEofStillFinish) {
   EXPECT_EQ(target->Bytes(), bytes);
 }
 
-// A stream addresses at most 2^31-1 bytes: growth stops there.
+// A stream addresses at most 2^31-1 bytes: growth stops there, and a
+// longer stream is refused rather than cut short or counted negative. The
+// same loop is run here against small limits.
 TEST(WholeStream, LoadBufferGrowthStopsAtTheLargestStream) {
   EXPECT_EQ(NextLoadLength(2000000000), INT32_MAX);
   EXPECT_TRUE(Raises<TRuntimeException>([] { NextLoadLength(INT32_MAX); }));
+  struct Case {
+    Int kept;    // bytes already in place
+    Int stream;  // bytes the stream holds
+    bool pipe;
+    Int limit;
+    bool refused;
+  } cases[] = {
+      {0, 100, false, 100, false}, {0, 100, true, 100, false}, {3, 97, true, 100, false},
+      {0, 101, false, 100, true},  {0, 101, true, 100, true},  {3, 98, false, 100, true},
+      {0, 5000, true, INT32_MAX, false},
+  };
+  for (const Case& c : cases) {
+    std::string bytes(static_cast<std::size_t>(c.stream), 's');
+    Ref<MemoryStream> source = c.pipe ? MemoryStream::Pipe(bytes) : MakeRef<MemoryStream>(bytes);
+    std::vector<std::uint8_t> memory(static_cast<std::size_t>(c.kept), 'k');
+    Int count = -1;
+    auto load = [&] {
+      count = ReadToEnd(
+          *source,
+          [&](Int length, Int) {
+            EXPECT_LE(length, c.limit);
+            memory.resize(static_cast<std::size_t>(length));
+            return memory.data();
+          },
+          c.kept, c.limit);
+    };
+    auto error = CastTo<TRuntimeException>(testing::RaisedBy(load));
+    EXPECT_EQ(static_cast<bool>(error), c.refused) << c.stream << " bytes, limit " << c.limit;
+    if (error) {
+      EXPECT_EQ(ToBytes(error->ToString()), "Stream is too long to load into memory");
+    } else {
+      EXPECT_EQ(count, c.kept + c.stream);
+      memory.resize(static_cast<std::size_t>(count));
+      EXPECT_EQ(std::string(memory.begin(), memory.end()), std::string(c.kept, 'k') + bytes);
+    }
+  }
 }
 
 TEST(Copy, CopyToEndMovesEverythingThroughASmallBuffer) {
