@@ -85,6 +85,9 @@ using FaultHandler = void (*)(const FaultSignal& fault);
 /// can still be reported, and is not deferred: a fault inside the handler
 /// enters it again. The stack edge for `stackOverflow` is the calling
 /// thread's. False when the signals could not be set.
+/// Only faults the process's own instructions raise reach the handler: the
+/// same signals sent by a process (kill, sigqueue, tgkill) take their
+/// default action.
 bool InstallFaultHandler(FaultHandler handler);
 /// Ends the process with `status` after `seconds` unless it ended before.
 /// Async-signal-safe.
