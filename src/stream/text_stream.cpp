@@ -339,7 +339,7 @@ Mark ReadMark(TStream& stream, std::string& head) {
 // The rest of the stream after `head`, one code unit per byte. A read that
 // gives nothing ends the text even while Eof is false, so a source that
 // never reports its end (or shrank under us) cannot hold the loop forever;
-// a text longer than a String can be raises the too-long runtime error.
+// a text longer than a String can hold raises the too-long runtime error.
 Ref<String> ReadBytesAfter(TStream& stream, const std::string& head) {
   LoadedBytes loaded =
       ReadAllAfter(stream, {reinterpret_cast<const std::uint8_t*>(head.data()), head.size()});
