@@ -1,6 +1,7 @@
 // The platform's sockets: IPv4 stream and datagram handles, readiness
 // waits and host-name look-ups. Addresses and ports are host values here;
-// only this layer turns them into network order.
+// only this layer turns them into network order. Sockets need no start-up
+// or clean-up here: they work from the first call on.
 #pragma once
 
 #include <cstddef>
@@ -17,11 +18,6 @@ constexpr int kStreamSocket = 1;
 constexpr int kDatagramSocket = 2;
 /// Receive flag: look at the waiting bytes without taking them.
 constexpr int kPeek = 2;
-
-/// Sockets need no start-up or clean-up on this platform; they work from the
-/// first call on.
-inline void SocketStartup() {}
-inline void SocketCleanup() {}
 
 /// A new blocking IPv4 socket of `type`, not inherited by child processes;
 /// -1 on failure.
