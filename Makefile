@@ -26,4 +26,17 @@ bench:
 	cmake --build build-bench -j $(JOBS)
 
 clean:
-	rm -rf build build-sanitize build-bench
+	rm -rf build build-sanitize build-bench build-fuzz
+
+# The fuzz targets (clang, libFuzzer, ASan+UBSan, in build-fuzz): each runs
+# over its corpus and then FUZZ_SECONDS more; a failure leaves its input in
+# build-fuzz/artifacts.
+FUZZ_SECONDS ?= 60
+.PHONY: fuzz memcheck
+fuzz:
+	fuzz/run $(FUZZ_SECONDS)
+
+# valgrind's memcheck over the interpreter's golden runs: no memory error,
+# no leak.
+memcheck: build
+	tools/memcheck $(BUILD)
