@@ -22,7 +22,7 @@ namespace corvid {
 class Raised {
  public:
   explicit Raised(Ref<Object> error) noexcept : error_(std::move(error)) {}
-  /// The raised object; never Null.
+  /// The raised object (Throw never raises Null).
   const Ref<Object>& Error() const noexcept { return error_; }
   /// The raised object as a T, or Null when its class is not T or derived
   /// from T.
