@@ -20,6 +20,7 @@ class Executor {
   /// finds no ")" after it.
   void Run();
 
+  /// The head's cell position.
   Int Head() const noexcept { return head_; }
 
  private:

@@ -53,6 +53,7 @@ inline constexpr Int kDefaultClientTimeout = 60 * 1000;
 void SetClientTimeout(Int milliseconds);
 Int ClientTimeout();
 
+/// TSocketStream::Create.
 Ref<TSocketStream> NewSocketStream(const Ref<TSocket>& socket, Int autoClose);
 /// The stream's socket; a Null stream raises the null-object error.
 Ref<TSocket> SocketOfStream(const Ref<TSocketStream>& stream);
