@@ -1,39 +1,75 @@
 // Command execution: runs the code store against the tape.
 #pragma once
 
+#include <cstddef>
+
 #include "interpreter/loader.h"
 #include "interpreter/tape.h"
+#include "interpreter/translator.h"
 
 namespace corvid {
 
-/// Runs the eleven commands. "." writes the current cell in decimal with
-/// PutStdout; "," reads a line with GetStdinLine and stores the code of its
-/// first character (255 for an empty line).
+/// Where "." writes and "," reads, and what hears the executor's ticks.
+class CommandPort {
+ public:
+  virtual ~CommandPort() = default;
+  /// The decimal text of cells that "." wrote, in command order.
+  virtual void Write(const char* text, std::size_t length) = 0;
+  /// The code of the first character of the next input line, -1 for an
+  /// empty line.
+  virtual Int ReadFirstCode() = 0;
+  /// Called while a run goes on, at least once per tick interval of work
+  /// (see Executor::SetTickInterval) and at least once per jump between
+  /// calls; false ends the run where it stands.
+  virtual bool Tick() { return true; }
+};
+
+/// Standard output and input: "." through PutStdout, "," through
+/// GetStdinLine.
+class StandardPort : public CommandPort {
+ public:
+  void Write(const char* text, std::size_t length) override;
+  Int ReadFirstCode() override;
+};
+
+/// Runs the eleven commands. "." writes the current cell in decimal; ","
+/// reads a line and stores the code of its first character (255 for an
+/// empty line). The code store is translated once, when the executor is
+/// made; it must outlive the executor.
 class Executor {
  public:
   static constexpr Int kInitialHead = 36;
+  static constexpr Long kDefaultTickInterval = Long{1} << 18;
 
   /// `head` is where the head starts; runs begin at kInitialHead.
-  Executor(const CodeStore& code, Tape& tape, Int head = kInitialHead) noexcept;
+  Executor(const CodeStore& code, Tape& tape, CommandPort& port, Int head = kInitialHead);
 
   /// Runs from the first command until the end of the code, or until "@"
-  /// finds no ")" after it.
-  void Run();
+  /// finds no ")" after it: true. False when the port's Tick ended the run
+  /// before (the tape and head are then those of some moment of the run).
+  bool Run();
 
   Int Head() const noexcept { return head_; }
 
- private:
-  /// Moves codeIndex_ onto the ")" after it; false when there is none.
-  bool SearchForward();
-  /// Moves codeIndex_ back onto the "(" before it, or to index 0.
-  void SearchBackward();
-  bool InCode(Int index) const noexcept { return index >= 0 && Long{index} < length_; }
+  /// Roughly how many operations run between two calls of the port's Tick.
+  void SetTickInterval(Long interval) noexcept { tickInterval_ = interval < 1 ? 1 : interval; }
 
-  const std::uint8_t* code_;
-  Long length_;
+  const Program& Translated() const noexcept { return program_; }
+
+ private:
+  /// Runs commands one by one from `index` until the run reaches a jump
+  /// target with no skip pending, or the end; gives back the op to go on
+  /// with. For stretches in which the head wraps around its 32-bit range.
+  std::uint32_t RunStepwise(std::uint32_t index);
+  /// The port's Tick; false when the run is to end.
+  bool Tick();
+  void WriteCell(std::uint8_t value, Int times);
+
+  Program program_;
   Tape& tape_;
+  CommandPort& port_;
   Int head_;
-  Int codeIndex_ = 0;
+  Long tickInterval_ = kDefaultTickInterval;
 };
 
 /// Adds with 32-bit wrap-around.

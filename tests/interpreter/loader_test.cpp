@@ -48,11 +48,12 @@ TEST(Executor, HeadWrapsAtTheEndsOfItsRange) {
   CodeStore store;
   store.commands = {'>', '>'};
   Tape tape;
-  Executor right(store, tape, INT32_MAX);
+  StandardPort port;
+  Executor right(store, tape, port, INT32_MAX);
   right.Run();
   EXPECT_EQ(right.Head(), INT32_MIN + 1);
   store.commands = {'<'};
-  Executor left(store, tape, INT32_MIN);
+  Executor left(store, tape, port, INT32_MIN);
   left.Run();
   EXPECT_EQ(left.Head(), INT32_MAX);
   EXPECT_EQ(tape.Extent(), 64);
