@@ -48,7 +48,12 @@ void StandardPort::Write(const char* text, std::size_t length) {
 Int StandardPort::ReadFirstCode() { return FirstCode(GetStdinLine()); }
 
 Executor::Executor(const CodeStore& code, Tape& tape, CommandPort& port, Int head)
-    : program_(Translate(code)), tape_(tape), port_(port), head_(head) {}
+    : program_(Translate(code)), tape_(tape), port_(port), head_(head) {
+  std::uint32_t cells = 0;
+  for (const LoopShape& shape : program_.loops) cells = std::max(cells, shape.cellsEnd - shape.cellsBegin);
+  loopBase_.resize(cells);
+  loopFire_.resize(cells);
+}
 
 void Executor::WriteCell(std::uint8_t value, Int times) {
   char buffer[192];
@@ -66,6 +71,78 @@ void Executor::WriteCell(std::uint8_t value, Int times) {
 }
 
 bool Executor::Tick() { return port_.Tick(); }
+
+// Each cell of the body follows its own course: a guard tests and changes
+// only its own cell, and the head is back at the counter when the iteration
+// ends. A cell changes by its step in every iteration in which none of its
+// guards fires, so the iteration in which one first fires, and the one after
+// which the counter reads 0, follow from the cell's value alone. The run
+// goes from one such iteration to the next, working out only the cells whose
+// guards fire there.
+Executor::LoopEnd Executor::RunLoop(const LoopShape& shape, std::uint8_t* head, Long& work) {
+  constexpr std::uint32_t kNone = 0xFFFFFFFF;
+  constexpr int kRounds = 1024;
+  const LoopCell* cells = program_.loopCells.data() + shape.cellsBegin;
+  const LoopGuard* guards = program_.loopGuards.data() + shape.guardsBegin;
+  const std::uint32_t count = shape.cellsEnd - shape.cellsBegin;
+  const std::uint32_t counter = shape.counter;
+  std::uint8_t* base = loopBase_.data();   // value before iteration 0, as firings changed it
+  std::uint32_t* fire = loopFire_.data();  // first iteration in which a guard of the cell fires
+  auto value = [&](std::uint32_t c, std::uint32_t t) {  // at the start of iteration t
+    return static_cast<std::uint8_t>(base[c] + t * cells[c].step);
+  };
+  auto firstFire = [&](std::uint32_t c, std::uint32_t t) {  // from iteration t on
+    std::uint32_t first = kNone;
+    std::uint8_t v = value(c, t);
+    for (std::uint32_t g = cells[c].guardsBegin; g < cells[c].guardsEnd; ++g) {
+      Int j = FirstZero(static_cast<std::uint8_t>(v + guards[g].before), cells[c].step);
+      if (j != kNever) first = std::min(first, t + static_cast<std::uint32_t>(j));
+    }
+    return first;
+  };
+  auto lastIteration = [&](std::uint32_t t) {  // the first from t on at whose end the counter reads 0
+    Int j = FirstZero(value(counter, t + 1), cells[counter].step);
+    return j == kNever ? kNone : t + static_cast<std::uint32_t>(j);
+  };
+  auto store = [&](std::uint32_t t) {
+    for (std::uint32_t c = 0; c < count; ++c) head[cells[c].off] = value(c, t);
+  };
+
+  for (std::uint32_t c = 0; c < count; ++c) base[c] = head[cells[c].off];
+  for (std::uint32_t c = 0; c < shape.guarded; ++c) fire[c] = firstFire(c, 0);
+  std::uint32_t last = lastIteration(0);
+  std::uint32_t done = 0;  // iterations run
+  for (int round = 0; round < kRounds; ++round) {
+    std::uint32_t next = last;
+    for (std::uint32_t c = 0; c < shape.guarded; ++c) next = std::min(next, fire[c]);
+    if (next == kNone) return LoopEnd::Never;
+    work += shape.guarded + 1;
+    bool counterFired = false;
+    for (std::uint32_t c = 0; c < shape.guarded; ++c) {
+      if (fire[c] != next) continue;
+      // Iteration `next` for this cell: guards in body order, each seeing
+      // the changes of those that fired before it.
+      std::uint8_t v = value(c, next), extra = 0;
+      for (std::uint32_t g = cells[c].guardsBegin; g < cells[c].guardsEnd; ++g)
+        if (static_cast<std::uint8_t>(v + guards[g].before + extra) == 0)
+          extra = static_cast<std::uint8_t>(extra + guards[g].change);
+      base[c] = static_cast<std::uint8_t>(base[c] + extra);
+      fire[c] = firstFire(c, next + 1);
+      counterFired = counterFired || c == counter;
+      work += cells[c].guardsEnd - cells[c].guardsBegin;
+    }
+    done = next + 1;
+    if (next == last || counterFired) {
+      if (value(counter, done) == 0) {
+        store(done);
+        return LoopEnd::Done;
+      }
+      last = lastIteration(done);
+    }
+  }
+  store(done);
+  return LoopEnd::Later;
+}
 
 // The commands one by one, as they stand in the code: no position is
 // assumed free of wrap-around here.
@@ -265,30 +342,13 @@ op_JumpIfNonZero: {
 
 op_Loop: {
   const LoopShape& shape = program_.loops[static_cast<std::size_t>(pc->x)];
-  TICK(shape.weight);
   REACH(shape.low, shape.high, shape.source);
-  const LoopCell* cells = program_.loopCells.data();
-  const LoopGuard* guards = program_.loopGuards.data();
-  // Iterations until the counter reads 0 at the end of one, and iterations
-  // before a guard first finds its cell at 0: all of them run alike.
-  Int exit = FirstZero(static_cast<std::uint8_t>(CELL(0) + shape.counterStep), shape.counterStep);
-  if (exit != kNever) ++exit;
-  Int quiet = kNever;
-  for (std::uint32_t g = shape.guardsBegin; g < shape.guardsEnd; ++g)
-    quiet = std::min(quiet, FirstZero(static_cast<std::uint8_t>(CELL(guards[g].off) + guards[g].before),
-                                      guards[g].step));
-  if (quiet >= exit) {
-    if (exit == kNever) goto forever;
-    for (std::uint32_t c = shape.cellsBegin; c < shape.cellsEnd; ++c)
-      CELL(cells[c].off) = static_cast<std::uint8_t>(CELL(cells[c].off) + exit * cells[c].step);
-    pc = ops + pc->y;
-    DISPATCH();
-  }
-  // The iterations before the first guard fires, then that one op by op.
-  if (quiet > 0)
-    for (std::uint32_t c = shape.cellsBegin; c < shape.cellsEnd; ++c)
-      CELL(cells[c].off) = static_cast<std::uint8_t>(CELL(cells[c].off) + quiet * cells[c].step);
-  NEXT();
+  Long work = 1;
+  LoopEnd end = RunLoop(shape, store + at, work);
+  TICK(work);
+  if (end == LoopEnd::Never) goto forever;
+  if (end == LoopEnd::Done) ++pc;
+  DISPATCH();
 }
 
 op_Clear:

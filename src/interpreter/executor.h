@@ -63,9 +63,17 @@ class Executor {
   std::uint32_t RunStepwise(std::uint32_t index);
   /// The port's Tick; false when the run is to end.
   bool Tick();
+  enum class LoopEnd { Done, Later, Never };
+  /// Runs the whole loop `shape` from its start, the head's cell at `head`:
+  /// Done when it ended, Never when it never will, Later when it stopped
+  /// after a while (between two iterations) to let the run tick. Adds the
+  /// work it did to `work`.
+  LoopEnd RunLoop(const LoopShape& shape, std::uint8_t* head, Long& work);
   void WriteCell(std::uint8_t value, Int times);
 
   Program program_;
+  std::vector<std::uint8_t> loopBase_;   // per cell of the loop running
+  std::vector<std::uint32_t> loopFire_;  // per cell of the loop running
   Tape& tape_;
   CommandPort& port_;
   Int head_;

@@ -11,24 +11,40 @@ namespace {
 // A code index past 2^31-1 wraps negative and ends the run, so no run sees
 // more commands than this.
 constexpr std::uint64_t kReachable = std::uint64_t{1} << 31;
-// Segments are cut at this many ops so that their tick weight fits an Op.
-constexpr std::size_t kMaxSegmentOps = 0xFFFF;
-// How far the cells one segment touches may spread before it is cut.
-constexpr std::int64_t kMaxWindow = std::int64_t{1} << 16;
+// The offsets of one segment stay within kHalf of its base: the head moving
+// further starts a new segment.
+constexpr std::int32_t kHalf = 1 << 15;
+// Segments holding this many ops besides their changes are cut, so that
+// their tick weight stays close.
+constexpr std::size_t kMaxSegmentOps = 1 << 15;
+constexpr std::uint16_t kMaxWeight = 0xFFFF;
+constexpr std::uint32_t kNoEntry = 0xFFFFFFFF;
+constexpr std::size_t kReserveLimit = std::size_t{1} << 24;
 
-constexpr std::int32_t WrapOffset(std::int32_t off, std::int32_t by) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(off) + static_cast<std::uint32_t>(by));
+// What each command byte does to straight-line code: the head move, the
+// change of the cell, or, for the rest, that it needs a closer look. Bytes
+// that are no command do nothing.
+struct CommandTable {
+  std::array<std::int8_t, 256> move{};
+  std::array<std::uint8_t, 256> change{};
+  std::array<std::int32_t, 256> changeMask{};  // all ones for a change
+  std::array<bool, 256> other{};
+  std::array<bool, 256> marker{};  // "(", ")" and the jumps that look for them
+};
+
+constexpr CommandTable MakeCommandTable() {
+  CommandTable t;
+  t.move['>'] = 1;
+  t.move['<'] = -1;
+  t.change['+'] = 1;
+  t.change['-'] = 255;
+  t.changeMask['+'] = t.changeMask['-'] = -1;
+  for (unsigned char c : {'.', ',', '(', ')', '@', '#', '%'}) t.other[c] = true;
+  for (unsigned char c : {'(', ')', '@', '%'}) t.marker[c] = true;
+  return t;
 }
 
-// Inverses of the odd numbers modulo 256.
-constexpr std::array<std::uint8_t, 256> MakeInverses() {
-  std::array<std::uint8_t, 256> inverse{};
-  for (unsigned u = 1; u < 256; u += 2)
-    for (unsigned v = 1; v < 256; v += 2)
-      if (((u * v) & 0xFF) == 1) inverse[u] = static_cast<std::uint8_t>(v);
-  return inverse;
-}
-constexpr std::array<std::uint8_t, 256> kInverse = MakeInverses();
+constexpr CommandTable kCommands = MakeCommandTable();
 
 Op MakeOp(OpCode code, std::int32_t off = 0, std::uint8_t a = 0) {
   Op op{code};
@@ -42,7 +58,8 @@ class Translator {
   explicit Translator(const CodeStore& store)
       : code_(store.commands.data()),
         n_(static_cast<std::uint32_t>(std::min<std::uint64_t>(store.commands.size(), kReachable))),
-        entry_(n_ / 64 + 2, 0) {
+        delta_(2 * kHalf, 0),
+        sums_(2 * kHalf, 0) {
     program_.code = code_;
     program_.length = n_;
   }
@@ -50,47 +67,36 @@ class Translator {
   Program Run();
 
  private:
-  struct Pending {
-    std::int32_t off;
-    std::uint8_t delta;
-  };
   struct Fixup {
     std::uint32_t op;
     std::uint32_t target;  // code index
   };
 
-  bool IsEntry(std::uint32_t i) const { return (entry_[i >> 6] >> (i & 63)) & 1; }
-  void MarkEntry(std::uint32_t i) {
-    if (i < n_) entry_[i >> 6] |= std::uint64_t{1} << (i & 63);
-  }
-  void MarkEntries();
+  bool IsEntry(std::uint32_t i) const { return i == entry_; }
+  void StartBlock(std::uint32_t i);
 
   std::uint32_t BackTarget(std::uint32_t i) const { return i == 0 ? 1 : lastOpen_ + 1; }
   void Bookkeep(std::uint32_t i);
+  std::uint32_t Stretch(std::uint32_t i, std::uint32_t stop);
+  std::uint32_t Other(std::uint32_t i);
   std::uint32_t Guard(std::uint32_t i);
 
+  std::uint8_t& Delta(std::int32_t off) { return delta_[static_cast<std::size_t>(off + kHalf)]; }
   void Touch(std::int32_t off) {
-    if (!accessed_) {
-      low_ = high_ = off;
-      accessed_ = true;
-    } else {
-      low_ = std::min(low_, off);
-      high_ = std::max(high_, off);
-    }
+    low_ = std::min(low_, off);
+    high_ = std::max(high_, off);
   }
-  Pending* Slot(std::int32_t off);
-  void Change(std::uint8_t delta) {
-    Touch(off_);
-    Pending* p = Slot(off_);
-    p->delta = static_cast<std::uint8_t>(p->delta + delta);
+  bool Accessed() const { return low_ <= high_; }
+  std::uint8_t Take(std::int32_t off) {
+    std::uint8_t delta = Delta(off);
+    Delta(off) = 0;
+    return delta;
   }
-  std::uint8_t Take(std::int32_t off);
   void Output();
   void Input(bool ifZero);
-  void Push(const Op& op) { seg_.push_back(op); }
 
-  void FlushPending();
-  void Close(Op end, bool hasEnd, std::uint32_t nextSource);
+  void FlushPending(std::vector<Op>& ops);
+  void Close(const Op& end, bool hasEnd, std::uint32_t nextSource);
   void CloseWithTest(Op end, std::uint32_t nextSource) {
     Touch(off_);
     end.a = Take(off_);
@@ -102,105 +108,90 @@ class Translator {
     move.x = off_;
     Close(move, off_ != 0, nextSource);
   }
-  // A segment can end anywhere: the changes so far are emitted and the
-  // head moved, and the next one starts afresh at the command `index_`.
-  bool SplitDue() const {
-    if (seg_.size() + pending_.size() + 4 >= kMaxSegmentOps) return true;
-    if (!accessed_) return false;
-    return std::int64_t{std::max(high_, off_)} - std::min(low_, off_) >= kMaxWindow;
-  }
+  void ResetSegment();
+  std::uint32_t ClearIdiom(std::uint32_t i);
   void LoopTail(std::uint32_t i, std::uint32_t target);
   void WholeLoop(std::uint8_t tailAdd);
   void JumpTo(std::uint32_t target) { fixups_.push_back({static_cast<std::uint32_t>(program_.ops.size() - 1), target}); }
 
   const std::uint8_t* code_;
   std::uint32_t n_;
-  std::vector<std::uint64_t> entry_;
   Program program_;
   std::vector<Fixup> fixups_;
   std::vector<std::uint32_t> forward_;  // ops waiting for the next ")"
 
-  std::uint32_t index_ = 0;     // command being translated
+  // The next place a jump may land, and the one after it when a "#" stands
+  // just before that one (a skip from the "#" lands there).
+  std::uint32_t entry_ = 1;
+  std::uint32_t skipEntry_ = kNoEntry;
   std::uint32_t lastOpen_ = 0;  // last "(" so far, 0 when none (the same for "%")
+  bool seek_ = false;           // an "@" since the last ")"
   bool dead_ = false;           // after an unconditional jump, until the next entry
 
   // The open segment: straight-line code on one head position, its base.
-  std::vector<Op> seg_;
-  std::vector<Pending> pending_;     // cells with changes not yet emitted, first touch first
-  std::vector<std::int32_t> slot_;   // index into pending_ per offset, -1 for none
-  std::int64_t windowLow_ = 0;
+  std::vector<Op> seg_;                // ops other than the changes, in order
+  std::vector<std::uint8_t> delta_;    // change not yet emitted, per offset + kHalf
+  std::vector<std::uint8_t> sums_;     // scratch of the same shape, for loops
   std::int32_t off_ = 0;
-  std::int32_t low_ = 0, high_ = 0;
-  bool accessed_ = false;
-  bool pure_ = true;        // only Add and CondAdd so far
+  std::int32_t low_ = kHalf, high_ = -kHalf;  // cells touched; none while low_ > high_
+  bool pure_ = true;        // nothing but changes and guarded changes so far
   bool blockStart_ = true;  // the segment starts at an entry
   std::uint32_t block_ = 0;   // code index of the block's entry
   std::uint32_t source_ = 0;  // code index of the segment's first command
 };
 
-// Where jumps can land: after the ")" an "@" finds, after the "(" a "%"
-// finds (index 1 when the search reaches the start), and, when a "#" stands
-// just before an entry, two after it (where a skip from it lands).
-void Translator::MarkEntries() {
-  bool percent = false;  // a "%" whose "(" is still to be found
-  std::uint32_t nextClose = n_;
-  for (std::uint32_t i = n_; i-- > 0;) {
-    switch (code_[i]) {
-      case ')': nextClose = i; break;
-      case '@': MarkEntry(nextClose + 1); break;
-      case '%': percent = true; break;
-      case '(':
-        // The search never looks at index 0, but it resumes at 1 either way.
-        if (percent) MarkEntry(i + 1);
-        percent = false;
-        break;
-      default: break;
-    }
-  }
-  if (percent) MarkEntry(1);
-  for (std::uint32_t i = 0; i + 1 < n_ && code_[i] == '#' && IsEntry(i + 1); ++i) MarkEntry(i + 2);
+// Where jumps can land, known as the translation goes: after a ")" that an
+// "@" before it finds, after every "(" (whether a "%" finds it or not: a
+// block boundary too many costs little), at index 1 (where a "%" that finds
+// no "(" resumes), and, when a "#" stands just before one of these, two
+// after the "#" (where a skip from it lands).
+void Translator::StartBlock(std::uint32_t i) {
+  if (!dead_) CloseFallThrough(i);
+  program_.entries.push_back({i, static_cast<std::uint32_t>(program_.ops.size())});
+  dead_ = false;
+  blockStart_ = true;
+  block_ = i;
+  source_ = i;
+  entry_ = skipEntry_;
+  skipEntry_ = kNoEntry;
 }
 
 void Translator::Bookkeep(std::uint32_t i) {
   if (code_[i] == '(') {
     lastOpen_ = i;
+    entry_ = i + 1;
   } else if (code_[i] == ')') {
     for (std::uint32_t op : forward_) fixups_.push_back({op, i + 1});
     forward_.clear();
+    if (seek_) entry_ = i + 1;
+    seek_ = false;
+  } else if (code_[i] == '@') {
+    seek_ = true;
   }
 }
 
-Translator::Pending* Translator::Slot(std::int32_t off) {
-  std::int64_t at = std::int64_t{off} - windowLow_;
-  if (at < 0 || at >= static_cast<std::int64_t>(slot_.size())) {
-    std::int64_t low = std::min<std::int64_t>(windowLow_, off);
-    std::int64_t high = std::max<std::int64_t>(windowLow_ + static_cast<std::int64_t>(slot_.size()), std::int64_t{off} + 1);
-    // Room on both sides, so that a walk costs amortised constant time.
-    std::int64_t span = std::max<std::int64_t>(64, 2 * (high - low));
-    std::int64_t newLow = low - (span - (high - low)) / 2;
-    std::vector<std::int32_t> slots(static_cast<std::size_t>(span), -1);
-    for (std::size_t k = 0; k < pending_.size(); ++k)
-      slots[static_cast<std::size_t>(pending_[k].off - newLow)] = static_cast<std::int32_t>(k);
-    slot_ = std::move(slots);
-    windowLow_ = newLow;
-    at = std::int64_t{off} - windowLow_;
+// Moves and changes from i on, up to `stop`, another command, or a move that
+// would leave the segment's window. Returns where it stopped. Free of
+// branches that depend on which of the four commands comes.
+std::uint32_t Translator::Stretch(std::uint32_t i, std::uint32_t stop) {
+  std::int32_t off = off_, low = low_, high = high_;
+  std::uint8_t* delta = delta_.data() + kHalf;
+  for (; i < stop; ++i) {
+    const std::uint8_t c = code_[i];
+    if (kCommands.other[c]) break;
+    const std::int32_t next = off + kCommands.move[c];
+    if (next <= -kHalf || next >= kHalf) break;
+    off = next;
+    delta[off] = static_cast<std::uint8_t>(delta[off] + kCommands.change[c]);
+    // A change widens the touched range to the head; a move leaves it.
+    const std::int32_t changed = kCommands.changeMask[c];
+    low = std::min(low, (off & changed) | (kHalf & ~changed));
+    high = std::max(high, (off & changed) | (-kHalf & ~changed));
   }
-  std::int32_t& s = slot_[static_cast<std::size_t>(at)];
-  if (s < 0) {
-    s = static_cast<std::int32_t>(pending_.size());
-    pending_.push_back({off, 0});
-  }
-  return &pending_[static_cast<std::size_t>(s)];
-}
-
-std::uint8_t Translator::Take(std::int32_t off) {
-  std::int64_t at = std::int64_t{off} - windowLow_;
-  if (at < 0 || at >= static_cast<std::int64_t>(slot_.size())) return 0;
-  std::int32_t s = slot_[static_cast<std::size_t>(at)];
-  if (s < 0) return 0;
-  std::uint8_t delta = pending_[static_cast<std::size_t>(s)].delta;
-  pending_[static_cast<std::size_t>(s)].delta = 0;
-  return delta;
+  off_ = off;
+  low_ = low;
+  high_ = high;
+  return i;
 }
 
 void Translator::Output() {
@@ -214,45 +205,74 @@ void Translator::Output() {
   }
   Op op = MakeOp(OpCode::Output, off_, before);
   op.x = 1;
-  Push(op);
+  seg_.push_back(op);
 }
 
 void Translator::Input(bool ifZero) {
   Touch(off_);
   pure_ = false;
   std::uint8_t before = Take(off_);
-  Push(ifZero ? MakeOp(OpCode::InputIfZero, off_, before) : MakeOp(OpCode::Input, off_));
+  seg_.push_back(ifZero ? MakeOp(OpCode::InputIfZero, off_, before) : MakeOp(OpCode::Input, off_));
 }
 
-void Translator::FlushPending() {
-  for (const Pending& p : pending_) {
-    if (p.delta) seg_.push_back(MakeOp(OpCode::Add, p.off, p.delta));
-    slot_[static_cast<std::size_t>(p.off - windowLow_)] = -1;
-  }
-  pending_.clear();
-  // The next segment's offsets start again at 0.
-  windowLow_ = -static_cast<std::int64_t>(slot_.size() / 2);
+// The pending changes, as Adds at the end of `ops`.
+void Translator::FlushPending(std::vector<Op>& ops) {
+  for (std::int32_t off = low_; off <= high_; ++off)
+    if (std::uint8_t delta = Take(off)) ops.push_back(MakeOp(OpCode::Add, off, delta));
 }
 
-// Ends the open segment with `end` (when `hasEnd`): its pending changes,
-// then its ops behind one Reach of every cell it touches.
-void Translator::Close(Op end, bool hasEnd, std::uint32_t nextSource) {
-  FlushPending();
-  if (accessed_) {
-    Op reach = MakeOp(OpCode::Reach, low_);
-    reach.x = high_;
-    reach.b = static_cast<std::uint16_t>(std::min<std::size_t>(seg_.size() + 1, kMaxSegmentOps));
-    reach.y = source_;
-    program_.ops.push_back(reach);
-  }
-  program_.ops.insert(program_.ops.end(), seg_.begin(), seg_.end());
-  if (hasEnd) program_.ops.push_back(end);
+void Translator::ResetSegment() {
   seg_.clear();
   off_ = 0;
-  accessed_ = false;
+  low_ = kHalf;
+  high_ = -kHalf;
   pure_ = true;
   blockStart_ = false;
+}
+
+// Ends the open segment with `end` (when `hasEnd`): one Reach of every cell
+// it touches, its ops, its pending changes, then `end`.
+void Translator::Close(const Op& end, bool hasEnd, std::uint32_t nextSource) {
+  std::vector<Op>& ops = program_.ops;
+  if (Accessed()) {  // else there are neither ops nor changes
+    std::size_t reach = ops.size();
+    Op op = MakeOp(OpCode::Reach, low_);
+    op.x = high_;
+    op.y = source_;
+    ops.push_back(op);
+    if (!seg_.empty()) ops.insert(ops.end(), seg_.begin(), seg_.end());
+    FlushPending(ops);
+    ops[reach].b = static_cast<std::uint16_t>(std::min<std::size_t>(ops.size() - reach, kMaxWeight));
+    ResetSegment();
+  } else {
+    off_ = 0;
+    pure_ = true;
+    blockStart_ = false;
+  }
+  if (hasEnd) ops.push_back(end);
   source_ = nextSource;
+}
+
+// "( - # @ % )" or "( + # @ % )" from the "(" at i: a Clear at the entry
+// after the "(", as the general road below would make it, only sooner, for
+// the idiom is common. Returns the index of the last command it took.
+std::uint32_t Translator::ClearIdiom(std::uint32_t i) {
+  if (i + 5 >= n_ || (code_[i + 1] != '-' && code_[i + 1] != '+') || code_[i + 2] != '#' || code_[i + 3] != '@' ||
+      code_[i + 4] != '%' || code_[i + 5] != ')' || skipEntry_ != kNoEntry)
+    return i;
+  // A change of the cell just before is dead: the Clear stores 0 over it,
+  // and the Clear makes the cell exist itself.
+  Take(off_);
+  if (seg_.empty() && low_ == off_ && high_ == off_) {
+    low_ = kHalf;
+    high_ = -kHalf;
+  }
+  StartBlock(i + 1);
+  program_.ops.push_back(MakeOp(OpCode::Clear));
+  blockStart_ = false;
+  seek_ = true;
+  Bookkeep(i + 5);
+  return i + 5;
 }
 
 // "# @ % )": the "#" keeps the "@" from leaving while the cell is not 0, and
@@ -268,68 +288,60 @@ void Translator::LoopTail(std::uint32_t i, std::uint32_t target) {
 }
 
 // The open segment, which started at the loop's entry, is the body of a loop
-// on the cell under the head and returns to it; it holds only changes. Emits
-// it as a whole loop, or as a Clear when all it does is count that cell to 0
-// by an odd step.
+// on the cell under the head and returns to it; it holds only changes and
+// guarded changes. Emits it as a whole loop, or as a Clear when all it does
+// is count that cell to 0 by an odd step.
 void Translator::WholeLoop(std::uint8_t tailAdd) {
-  FlushPending();
-  // Per cell in body order: the changes, and what each guard sees in an
-  // iteration in which no guard has fired.
-  struct Item {
-    std::int32_t off;
-    std::uint32_t order;
-    std::uint8_t a;
-    bool guard;
-  };
-  std::vector<Item> items;
-  items.reserve(seg_.size() + 1);
-  for (std::uint32_t k = 0; k < seg_.size(); ++k)
-    items.push_back({seg_[k].off, k, seg_[k].a, seg_[k].code == OpCode::CondAdd});
-  items.push_back({0, static_cast<std::uint32_t>(seg_.size()), tailAdd, false});
-  std::sort(items.begin(), items.end(), [](const Item& p, const Item& q) {
-    return p.off != q.off ? p.off < q.off : p.order < q.order;
-  });
   LoopShape shape{};
   shape.low = low_;
   shape.high = high_;
   shape.source = block_;
-  shape.weight = static_cast<std::uint32_t>(seg_.size() + 1);
+  // The guards by cell, in body order within each; each sees the changes of
+  // the cell before it in an iteration in which none has fired.
+  struct Guarded {
+    std::int32_t off;
+    LoopGuard guard;
+  };
+  std::vector<Guarded> guarded;
+  guarded.reserve(seg_.size());
+  std::uint8_t* sums = sums_.data() + kHalf;
+  for (const Op& op : seg_) {
+    sums[op.off] = static_cast<std::uint8_t>(sums[op.off] + op.a);
+    guarded.push_back({op.off, {sums[op.off], static_cast<std::uint8_t>(op.b)}});
+  }
+  std::stable_sort(guarded.begin(), guarded.end(), [](const Guarded& p, const Guarded& q) { return p.off < q.off; });
+  Delta(0) = static_cast<std::uint8_t>(Delta(0) + tailAdd);
   shape.cellsBegin = static_cast<std::uint32_t>(program_.loopCells.size());
   shape.guardsBegin = static_cast<std::uint32_t>(program_.loopGuards.size());
-  for (std::size_t k = 0; k < items.size();) {
-    std::size_t groupEnd = k;
-    std::size_t firstGuard = program_.loopGuards.size();
-    std::uint8_t sum = 0;
-    for (; groupEnd < items.size() && items[groupEnd].off == items[k].off; ++groupEnd) {
-      sum = static_cast<std::uint8_t>(sum + items[groupEnd].a);
-      if (items[groupEnd].guard) program_.loopGuards.push_back({items[k].off, sum, 0});
-    }
-    for (std::size_t g = firstGuard; g < program_.loopGuards.size(); ++g) program_.loopGuards[g].step = sum;
-    if (sum) program_.loopCells.push_back({items[k].off, sum});
-    if (items[k].off == 0) shape.counterStep = sum;
-    k = groupEnd;
+  std::size_t next = 0;
+  for (std::int32_t off = low_; off <= high_; ++off) {
+    std::uint8_t step = static_cast<std::uint8_t>(sums[off] + Take(off));
+    sums[off] = 0;
+    LoopCell cell{off, step, static_cast<std::uint32_t>(program_.loopGuards.size() - shape.guardsBegin), 0};
+    for (; next < guarded.size() && guarded[next].off == off; ++next) program_.loopGuards.push_back(guarded[next].guard);
+    cell.guardsEnd = static_cast<std::uint32_t>(program_.loopGuards.size() - shape.guardsBegin);
+    if (step || cell.guardsEnd > cell.guardsBegin || off == 0) program_.loopCells.push_back(cell);
   }
   shape.cellsEnd = static_cast<std::uint32_t>(program_.loopCells.size());
+  // Cells with guards first: only they are looked at between iterations.
+  auto first = program_.loopCells.begin() + shape.cellsBegin;
+  auto guardedEnd = std::stable_partition(first, program_.loopCells.end(),
+                                          [](const LoopCell& c) { return c.guardsEnd > c.guardsBegin; });
+  shape.guarded = static_cast<std::uint32_t>(guardedEnd - first);
+  for (auto c = first; c != program_.loopCells.end(); ++c)
+    if (c->off == 0) shape.counter = static_cast<std::uint32_t>(c - first);
   shape.guardsEnd = static_cast<std::uint32_t>(program_.loopGuards.size());
-  if (shape.guardsBegin == shape.guardsEnd && low_ == 0 && high_ == 0 && (shape.counterStep & 1)) {
+  if (shape.guardsBegin == shape.guardsEnd && low_ == 0 && high_ == 0 &&
+      (program_.loopCells[shape.cellsBegin].step & 1)) {
     program_.loopCells.resize(shape.cellsBegin);
     program_.ops.push_back(MakeOp(OpCode::Clear));
   } else {
     Op loop = MakeOp(OpCode::Loop);
     loop.x = static_cast<std::int32_t>(program_.loops.size());
-    std::uint32_t start = static_cast<std::uint32_t>(program_.ops.size());
-    loop.y = start + static_cast<std::uint32_t>(seg_.size()) + 2;
     program_.loops.push_back(shape);
     program_.ops.push_back(loop);
-    program_.ops.insert(program_.ops.end(), seg_.begin(), seg_.end());
-    Op back = MakeOp(OpCode::JumpIfNonZero, 0, tailAdd);
-    back.y = start;
-    program_.ops.push_back(back);
   }
-  seg_.clear();
-  accessed_ = false;
-  pure_ = true;
-  blockStart_ = false;
+  ResetSegment();
 }
 
 // The "#" at i and, unless an entry follows it, the command it guards.
@@ -340,6 +352,7 @@ std::uint32_t Translator::Guard(std::uint32_t i) {
   if (IsEntry(i + 1)) {
     CloseWithTest(MakeOp(OpCode::JumpIfNonZero), i + 1);
     JumpTo(i + 2);
+    skipEntry_ = i + 2;
     return i;
   }
   std::uint32_t next = i + 1;
@@ -348,15 +361,13 @@ std::uint32_t Translator::Guard(std::uint32_t i) {
     case '-': {
       Op op = MakeOp(OpCode::CondAdd, off_, Take(off_));
       op.b = code_[next] == '+' ? 1 : 255;
-      Push(op);
+      seg_.push_back(op);
       break;
     }
     case '(':
     case ')':
       Bookkeep(next);
       break;
-    case '#':
-      break;  // skipped or run, the second "#" sets nothing
     case '<':
     case '>': {
       Op op = MakeOp(OpCode::CondMove);
@@ -364,11 +375,10 @@ std::uint32_t Translator::Guard(std::uint32_t i) {
       CloseWithTest(op, i + 2);
       break;
     }
-    case '.': {
+    case '.':
       pure_ = false;
-      Push(MakeOp(OpCode::OutputIfZero, off_, Take(off_)));
+      seg_.push_back(MakeOp(OpCode::OutputIfZero, off_, Take(off_)));
       break;
-    }
     case ',':
       Input(true);
       break;
@@ -379,6 +389,7 @@ std::uint32_t Translator::Guard(std::uint32_t i) {
       break;
     }
     case '@':
+      seek_ = true;
       if (i + 3 < n_ && code_[i + 2] == '%' && code_[i + 3] == ')') {
         LoopTail(i, BackTarget(i + 2));
         return i + 2;
@@ -387,57 +398,66 @@ std::uint32_t Translator::Guard(std::uint32_t i) {
       forward_.push_back(static_cast<std::uint32_t>(program_.ops.size() - 1));
       break;
     default:
-      break;
+      break;  // "#" (skipped or run, it sets nothing) or no command at all
   }
   return next;
 }
 
-Program Translator::Run() {
-  MarkEntries();
-  for (index_ = 0; index_ < n_; ++index_) {
-    std::uint32_t i = index_;
-    if (IsEntry(i)) {
-      if (!dead_) CloseFallThrough(i);
-      program_.entries.push_back({i, static_cast<std::uint32_t>(program_.ops.size())});
-      dead_ = false;
-      blockStart_ = true;
-      block_ = i;
-      source_ = i;
-    }
-    if (dead_) {
+// The command at i, one that is neither a move nor a change. Returns the
+// index of the last command it took.
+std::uint32_t Translator::Other(std::uint32_t i) {
+  switch (code_[i]) {
+    case '.': Output(); break;
+    case ',': Input(false); break;
+    case '(':
       Bookkeep(i);
+      return ClearIdiom(i);
+    case ')': Bookkeep(i); break;
+    case '@': {
+      seek_ = true;
+      Op jump = MakeOp(OpCode::Jump);
+      jump.x = off_;
+      Close(jump, true, i + 1);
+      forward_.push_back(static_cast<std::uint32_t>(program_.ops.size() - 1));
+      dead_ = true;
+      break;
+    }
+    case '%': {
+      std::uint32_t target = BackTarget(i);
+      Op jump = MakeOp(OpCode::Jump);
+      jump.x = off_;
+      Close(jump, true, i + 1);
+      JumpTo(target);
+      dead_ = true;
+      break;
+    }
+    case '#': return Guard(i);
+    default: break;
+  }
+  return i;
+}
+
+Program Translator::Run() {
+  // Room for the most ops and entries the code can make (each command at
+  // most one op, each segment two more; at most one entry per command),
+  // reserved rather than grown: the pages of it that are not used are never
+  // touched. Past a size where address space could run short it grows.
+  std::size_t most = std::min<std::size_t>(n_, kReserveLimit);
+  program_.ops.reserve(3 * most + 4);
+  program_.entries.reserve(most + 2);
+  for (std::uint32_t i = 0; i < n_;) {
+    if (i == entry_) StartBlock(i);
+    if (dead_) {
+      Bookkeep(i++);  // nothing here runs, but the markers count
       continue;
     }
-    if (SplitDue()) CloseFallThrough(i);
-    switch (code_[i]) {
-      case '+': Change(1); break;
-      case '-': Change(255); break;
-      case '>': off_ = WrapOffset(off_, 1); break;
-      case '<': off_ = WrapOffset(off_, -1); break;
-      case '.': Output(); break;
-      case ',': Input(false); break;
-      case '(':
-      case ')': Bookkeep(i); break;
-      case '@': {
-        Op jump = MakeOp(OpCode::Jump);
-        jump.x = off_;
-        Close(jump, true, i + 1);
-        forward_.push_back(static_cast<std::uint32_t>(program_.ops.size() - 1));
-        dead_ = true;
-        break;
-      }
-      case '%': {
-        std::uint32_t target = BackTarget(i);
-        Op jump = MakeOp(OpCode::Jump);
-        jump.x = off_;
-        Close(jump, true, i + 1);
-        JumpTo(target);
-        dead_ = true;
-        break;
-      }
-      case '#': index_ = Guard(i); break;
-      default: break;
+    i = Stretch(i, std::min(entry_, n_));
+    if (i >= n_ || i == entry_) continue;
+    if (!kCommands.other[code_[i]] || seg_.size() >= kMaxSegmentOps) {
+      CloseFallThrough(i);  // out of the window, or a long segment: a fresh one
+      continue;
     }
+    i = Other(i) + 1;
   }
   if (!dead_) CloseFallThrough(n_);
   std::uint32_t end = static_cast<std::uint32_t>(program_.ops.size());
@@ -457,14 +477,5 @@ std::uint32_t Program::EntryAt(std::uint32_t index) const {
 }
 
 Program Translate(const CodeStore& code) { return Translator(code).Run(); }
-
-Int FirstZero(std::uint8_t start, std::uint8_t step) {
-  if (start == 0) return 0;
-  if (step == 0) return kNever;
-  int shift = __builtin_ctz(step);
-  if (start & ((1u << shift) - 1)) return kNever;
-  unsigned need = static_cast<std::uint8_t>(-start) >> shift;
-  return static_cast<Int>((need * kInverse[step >> shift]) & (0xFFu >> shift));
-}
 
 }  // namespace corvid

@@ -3,6 +3,7 @@
 // whole.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -28,7 +29,7 @@ namespace corvid {
   X(Jump)          /* head += x; continue at op y */                                           \
   X(JumpIfZero)    /* head += x; with a, continue at op y when here is 0 */                    \
   X(JumpIfNonZero) /* head += x; with a, continue at op y when here is not 0 */                \
-  X(Loop)          /* the loop x (a LoopShape) from its start; its body's ops follow */        \
+  X(Loop)          /* the loop x (a LoopShape), all of it, from its start */                   \
   X(Clear)         /* here = 0: a loop that counts the cell down by an odd step */             \
   X(End)           /* the run ends */
 
@@ -48,32 +49,34 @@ struct Op {
   std::uint32_t y = 0;
 };
 
-/// A cell a whole loop changes: `step` per iteration in which no "#" of the
-/// body finds its cell at 0.
+/// A cell of a whole loop's body: it changes by `step` in an iteration in
+/// which none of its guards fires. Its guards are [guardsBegin, guardsEnd) of
+/// the loop's, in body order.
 struct LoopCell {
   std::int32_t off;
   std::uint8_t step;
+  std::uint32_t guardsBegin, guardsEnd;
 };
 
-/// A "#" in a whole loop's body that guards a change of its own cell: in an
-/// iteration where no guard has fired yet, it sees the cell's value at the
-/// start of the iteration plus `before`; the cell changes by `step` per such
-/// iteration.
+/// A "#" in a whole loop's body and the "+" or "-" it guards, both on the
+/// guard's cell: the test sees the cell's value at the start of the
+/// iteration plus `before` plus the changes of the cell's guards that fired
+/// before it in the same iteration; at 0 the cell changes by `change`.
 struct LoopGuard {
-  std::int32_t off;
   std::uint8_t before;
-  std::uint8_t step;
+  std::uint8_t change;
 };
 
-/// A loop "( body # @ % )" whose body, from the op after its Loop op to the
-/// JumpIfNonZero back to it, reads no input, writes nothing, jumps nowhere
-/// and ends where it began, so that whole runs of iterations can be counted
-/// instead of run. The counter is the cell under the head.
+/// A loop "( body # @ % )" whose body reads no input, writes nothing, jumps
+/// nowhere and ends where it began, so that each cell it touches follows its
+/// own course: whole runs of iterations are counted instead of run. The
+/// counter is the cell under the head; the loop ends after the iteration at
+/// whose end it reads 0.
 struct LoopShape {
   std::int32_t low, high;   // cells the body touches, from the head
   std::uint32_t source;     // code index of the body's first command
-  std::uint32_t weight;     // ops of one iteration, for ticks
-  std::uint8_t counterStep; // change of the counter per quiet iteration
+  std::uint32_t counter;    // the counter's index among the cells
+  std::uint32_t guarded;    // the cells with guards, which come first
   std::uint32_t cellsBegin, cellsEnd;    // into Program::loopCells
   std::uint32_t guardsBegin, guardsEnd;  // into Program::loopGuards
 };
@@ -100,8 +103,29 @@ struct Program {
 /// Translates `code`. The program refers to `code`, which must outlive it.
 Program Translate(const CodeStore& code);
 
-/// The smallest j >= 0 with (start + j * step) % 256 == 0, or kNever.
+namespace detail {
+constexpr std::array<std::uint8_t, 256> MakeInverses() {
+  std::array<std::uint8_t, 256> inverse{};
+  for (unsigned u = 1; u < 256; u += 2)
+    for (unsigned v = 1; v < 256; v += 2)
+      if (((u * v) & 0xFF) == 1) inverse[u] = static_cast<std::uint8_t>(v);
+  return inverse;
+}
+/// Inverses of the odd numbers modulo 256.
+inline constexpr std::array<std::uint8_t, 256> kInverse = MakeInverses();
+}  // namespace detail
+
 constexpr Int kNever = 1 << 16;
-Int FirstZero(std::uint8_t start, std::uint8_t step);
+
+/// The smallest j >= 0 with (start + j * step) % 256 == 0, or kNever when
+/// there is none. With step = 2^s * u (u odd) there is one exactly when 2^s
+/// divides start; j is then -start / 2^s times the inverse of u, modulo
+/// 2^(8-s). Free of branches: whole loops ask it for every guard.
+inline Int FirstZero(std::uint8_t start, std::uint8_t step) {
+  unsigned shift = static_cast<unsigned>(__builtin_ctz(step | 0x100u));
+  bool reached = (start & ((1u << shift) - 1)) == 0;
+  unsigned j = ((((256u - start) & 0xFFu) >> shift) * detail::kInverse[step >> shift]) & (0xFFu >> shift);
+  return reached ? static_cast<Int>(j) : kNever;
+}
 
 }  // namespace corvid

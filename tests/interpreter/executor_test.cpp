@@ -225,6 +225,18 @@ TEST(Executor, AgreesWithRunningCommandsOneByOne) {
   EXPECT_GT(compared, rounds / 3);
 }
 
+TEST(Executor, FirstZeroAgreesWithCounting) {
+  for (int start = 0; start < 256; ++start) {
+    for (int step = 0; step < 256; ++step) {
+      Int expected = kNever;
+      for (Int j = 0; j < 256 && expected == kNever; ++j)
+        if ((start + j * step) % 256 == 0) expected = j;
+      ASSERT_EQ(FirstZero(static_cast<std::uint8_t>(start), static_cast<std::uint8_t>(step)), expected)
+          << start << " " << step;
+    }
+  }
+}
+
 // Loops whose counter never reads 0 run for ever, however they are run.
 TEST(Executor, NeverEndingLoopsStayNeverEnding) {
   for (const char* code : {"+%", "+(++#@%)", "+(>+<--#@%)", "+(--#@%)", "+(>#+<--#@%)", "+(>%",
