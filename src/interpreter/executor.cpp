@@ -81,7 +81,9 @@ bool Executor::Tick() { return port_.Tick(); }
 // guards fire there.
 Executor::LoopEnd Executor::RunLoop(const LoopShape& shape, std::uint8_t* head, Long& work) {
   constexpr std::uint32_t kNone = 0xFFFFFFFF;
-  constexpr int kRounds = 1024;
+  // Rounds before the run may tick: each takes at most 256 iterations, so
+  // the iteration count stays far from wrapping.
+  const Long rounds = std::min<Long>(tickInterval_, 1024);
   const LoopCell* cells = program_.loopCells.data() + shape.cellsBegin;
   const LoopGuard* guards = program_.loopGuards.data() + shape.guardsBegin;
   const std::uint32_t count = shape.cellsEnd - shape.cellsBegin;
@@ -112,7 +114,7 @@ Executor::LoopEnd Executor::RunLoop(const LoopShape& shape, std::uint8_t* head, 
   for (std::uint32_t c = 0; c < shape.guarded; ++c) fire[c] = firstFire(c, 0);
   std::uint32_t last = lastIteration(0);
   std::uint32_t done = 0;  // iterations run
-  for (int round = 0; round < kRounds; ++round) {
+  for (Long round = 0; round < rounds; ++round) {
     std::uint32_t next = last;
     for (std::uint32_t c = 0; c < shape.guarded; ++c) next = std::min(next, fire[c]);
     if (next == kNone) return LoopEnd::Never;

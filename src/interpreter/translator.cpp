@@ -13,10 +13,11 @@ namespace {
 constexpr std::uint64_t kReachable = std::uint64_t{1} << 31;
 // The offsets of one segment stay within kHalf of its base: the head moving
 // further starts a new segment.
-constexpr std::int32_t kHalf = 1 << 15;
+constexpr std::int32_t kHalf = 1 << 12;
 // Segments holding this many ops besides their changes are cut, so that
-// their tick weight stays close.
+// their tick weight stays close (and a loop's guards fit 16 bits).
 constexpr std::size_t kMaxSegmentOps = 1 << 15;
+static_assert(kHalf < (1 << 15) && kMaxSegmentOps < (1 << 16));
 constexpr std::uint16_t kMaxWeight = 0xFFFF;
 constexpr std::uint32_t kNoEntry = 0xFFFFFFFF;
 constexpr std::size_t kReserveLimit = std::size_t{1} << 24;
@@ -59,7 +60,8 @@ class Translator {
       : code_(store.commands.data()),
         n_(static_cast<std::uint32_t>(std::min<std::uint64_t>(store.commands.size(), kReachable))),
         delta_(2 * kHalf, 0),
-        sums_(2 * kHalf, 0) {
+        sums_(2 * kHalf, 0),
+        guards_(2 * kHalf, 0) {
     program_.code = code_;
     program_.length = n_;
   }
@@ -132,6 +134,7 @@ class Translator {
   std::vector<Op> seg_;                // ops other than the changes, in order
   std::vector<std::uint8_t> delta_;    // change not yet emitted, per offset + kHalf
   std::vector<std::uint8_t> sums_;     // scratch of the same shape, for loops
+  std::vector<std::uint32_t> guards_;  // the same
   std::int32_t off_ = 0;
   std::int32_t low_ = kHalf, high_ = -kHalf;  // cells touched; none while low_ > high_
   bool pure_ = true;        // nothing but changes and guarded changes so far
@@ -296,44 +299,48 @@ void Translator::WholeLoop(std::uint8_t tailAdd) {
   shape.low = low_;
   shape.high = high_;
   shape.source = block_;
-  // The guards by cell, in body order within each; each sees the changes of
-  // the cell before it in an iteration in which none has fired.
-  struct Guarded {
-    std::int32_t off;
-    LoopGuard guard;
-  };
-  std::vector<Guarded> guarded;
-  guarded.reserve(seg_.size());
+  // What each guard sees in an iteration in which none has fired: the
+  // changes of its cell before it. The guards' ops are not emitted, so they
+  // keep it in place of their change.
   std::uint8_t* sums = sums_.data() + kHalf;
-  for (const Op& op : seg_) {
+  std::uint32_t* place = guards_.data() + kHalf;
+  for (Op& op : seg_) {
     sums[op.off] = static_cast<std::uint8_t>(sums[op.off] + op.a);
-    guarded.push_back({op.off, {sums[op.off], static_cast<std::uint8_t>(op.b)}});
+    op.a = sums[op.off];
+    ++place[op.off];
   }
-  std::stable_sort(guarded.begin(), guarded.end(), [](const Guarded& p, const Guarded& q) { return p.off < q.off; });
   Delta(0) = static_cast<std::uint8_t>(Delta(0) + tailAdd);
-  shape.cellsBegin = static_cast<std::uint32_t>(program_.loopCells.size());
-  shape.guardsBegin = static_cast<std::uint32_t>(program_.loopGuards.size());
-  std::size_t next = 0;
+  // The cells: those with guards first, each with its guards' places in
+  // the loop's list, then the others that change, and the counter.
+  std::vector<LoopCell>& cells = program_.loopCells;
+  std::vector<LoopGuard>& guards = program_.loopGuards;
+  shape.cellsBegin = static_cast<std::uint32_t>(cells.size());
+  shape.guardsBegin = static_cast<std::uint32_t>(guards.size());
+  std::uint32_t placed = 0;
+  for (std::int32_t off = low_; off <= high_; ++off) {
+    if (!place[off]) continue;
+    std::uint32_t count = place[off];
+    place[off] = placed;
+    cells.push_back({static_cast<std::int16_t>(off), static_cast<std::uint8_t>(sums[off] + Delta(off)),
+                     static_cast<std::uint16_t>(placed), static_cast<std::uint16_t>(placed + count)});
+    placed += count;
+  }
+  shape.guarded = static_cast<std::uint32_t>(cells.size() - shape.cellsBegin);
+  guards.resize(guards.size() + placed);
+  for (const Op& op : seg_) guards[shape.guardsBegin + place[op.off]++] = {op.a, static_cast<std::uint8_t>(op.b)};
   for (std::int32_t off = low_; off <= high_; ++off) {
     std::uint8_t step = static_cast<std::uint8_t>(sums[off] + Take(off));
+    if (!place[off] && (step || off == 0)) cells.push_back({static_cast<std::int16_t>(off), step, 0, 0});
     sums[off] = 0;
-    LoopCell cell{off, step, static_cast<std::uint32_t>(program_.loopGuards.size() - shape.guardsBegin), 0};
-    for (; next < guarded.size() && guarded[next].off == off; ++next) program_.loopGuards.push_back(guarded[next].guard);
-    cell.guardsEnd = static_cast<std::uint32_t>(program_.loopGuards.size() - shape.guardsBegin);
-    if (step || cell.guardsEnd > cell.guardsBegin || off == 0) program_.loopCells.push_back(cell);
+    place[off] = 0;
   }
-  shape.cellsEnd = static_cast<std::uint32_t>(program_.loopCells.size());
-  // Cells with guards first: only they are looked at between iterations.
-  auto first = program_.loopCells.begin() + shape.cellsBegin;
-  auto guardedEnd = std::stable_partition(first, program_.loopCells.end(),
-                                          [](const LoopCell& c) { return c.guardsEnd > c.guardsBegin; });
-  shape.guarded = static_cast<std::uint32_t>(guardedEnd - first);
-  for (auto c = first; c != program_.loopCells.end(); ++c)
-    if (c->off == 0) shape.counter = static_cast<std::uint32_t>(c - first);
-  shape.guardsEnd = static_cast<std::uint32_t>(program_.loopGuards.size());
-  if (shape.guardsBegin == shape.guardsEnd && low_ == 0 && high_ == 0 &&
-      (program_.loopCells[shape.cellsBegin].step & 1)) {
-    program_.loopCells.resize(shape.cellsBegin);
+  shape.cellsEnd = static_cast<std::uint32_t>(cells.size());
+  shape.guardsEnd = static_cast<std::uint32_t>(guards.size());
+  for (std::uint32_t c = shape.cellsBegin; c < shape.cellsEnd; ++c)
+    if (cells[c].off == 0) shape.counter = c - shape.cellsBegin;
+
+  if (shape.guardsBegin == shape.guardsEnd && low_ == 0 && high_ == 0 && (cells[shape.cellsBegin].step & 1)) {
+    cells.resize(shape.cellsBegin);
     program_.ops.push_back(MakeOp(OpCode::Clear));
   } else {
     Op loop = MakeOp(OpCode::Loop);
@@ -445,6 +452,8 @@ Program Translator::Run() {
   std::size_t most = std::min<std::size_t>(n_, kReserveLimit);
   program_.ops.reserve(3 * most + 4);
   program_.entries.reserve(most + 2);
+  program_.loopCells.reserve(most / 2);
+  program_.loopGuards.reserve(most / 2);
   for (std::uint32_t i = 0; i < n_;) {
     if (i == entry_) StartBlock(i);
     if (dead_) {

@@ -51,11 +51,13 @@ struct Op {
 
 /// A cell of a whole loop's body: it changes by `step` in an iteration in
 /// which none of its guards fires. Its guards are [guardsBegin, guardsEnd) of
-/// the loop's, in body order.
+/// the loop's, in body order. (Offsets and guard counts are small: a body is
+/// one segment, whose offsets stay within a few thousand and whose ops number
+/// at most 2^15.)
 struct LoopCell {
-  std::int32_t off;
+  std::int16_t off;
   std::uint8_t step;
-  std::uint32_t guardsBegin, guardsEnd;
+  std::uint16_t guardsBegin, guardsEnd;
 };
 
 /// A "#" in a whole loop's body and the "+" or "-" it guards, both on the
