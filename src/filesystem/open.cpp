@@ -7,13 +7,41 @@
 
 namespace corvid {
 
+namespace {
+
+// The layers the protocols of one name stacked over the stream that came
+// from its path: walked down to the stream at the bottom, whose bytes are
+// the raw ones. A TStreamStream ends the walk, since what lies under it is
+// the caller's own stream, not layers this open made.
+struct Bottom {
+  Ref<TStreamWrapper> over;  ///< the layer right above `stream`; Null when there is none
+  Ref<TStream> stream;
+};
+
+Bottom FindBottom(const Ref<TStream>& top) {
+  Bottom bottom{nullptr, top};
+  while (auto layer = CastTo<TStreamWrapper>(bottom.stream)) {
+    if (CastTo<TStreamStream>(layer) || !layer->Inner()) break;
+    bottom = {layer, layer->Inner()};
+  }
+  return bottom;
+}
+
+}  // namespace
+
 Ref<TStream> OpenSeekable(const Ref<Object>& url, Int readable, Int writeable) {
   Ref<TStream> stream = OpenUrl(url, readable, writeable);
   if (!stream || stream->Pos() != -1) return stream;
   // Reading a write-only stream into a bank would read nothing, and every
   // byte written afterwards would land in the bank instead of the stream.
   if (writeable && !readable) return stream;
-  return TBankStream::Create(TBank::Load(stream));
+  // The bank takes the raw bytes of the stream without a position, below
+  // the protocol layers: read through a text layer, they would come as
+  // hexadecimal blocks; the layers stay and now stand over the bank.
+  Bottom bottom = FindBottom(stream);
+  if (!bottom.over || bottom.stream->Pos() != -1) return TBankStream::Create(TBank::Load(stream));
+  bottom.over->SetStream(TBankStream::Create(TBank::Load(bottom.stream)));
+  return stream;
 }
 
 Ref<TStream> OpenSeekableReader(const Ref<Object>& url) { return OpenSeekable(url, 1, 0); }

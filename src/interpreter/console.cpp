@@ -1,5 +1,6 @@
 #include "interpreter/console.h"
 
+#include "runtime/app.h"
 #include "runtime/module.h"
 #include "runtime/platform.h"
 
@@ -15,7 +16,7 @@ Ref<TTextStream>& Console() {
 }  // namespace
 
 Int TCStandardIO::Flush() {
-  platform::FileFlush(platform::StdOut());
+  FlushStdout();
   return 0;
 }
 
@@ -26,7 +27,8 @@ Int TCStandardIO::Read(std::uint8_t* buffer, Int count) {
 
 Int TCStandardIO::Write(const std::uint8_t* buffer, Int count) {
   if (count <= 0) return 0;
-  return static_cast<Int>(platform::FileWrite(platform::StdOut(), buffer, static_cast<std::size_t>(count)));
+  WriteStdout(buffer, static_cast<std::size_t>(count));
+  return count;
 }
 
 const Ref<TTextStream>& ConsoleStream() { return Console(); }

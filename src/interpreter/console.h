@@ -11,8 +11,12 @@ namespace corvid {
 /// Eof is always false; the end of input shows as a read of nothing.
 class TCStandardIO : public TStream {
  public:
+  /// Raises TStreamWriteException when standard output cannot be flushed
+  /// (FlushStdout).
   Int Flush() override;
   Int Read(std::uint8_t* buffer, Int count) override;
+  /// Returns `count`, or raises TStreamWriteException when standard output
+  /// does not take every byte (WriteStdout).
   Int Write(const std::uint8_t* buffer, Int count) override;
 };
 

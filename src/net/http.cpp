@@ -1,14 +1,99 @@
 #include "net/http.h"
 
+#include <string>
+
 #include "net/socket_stream.h"
 #include "runtime/module.h"
+#include "runtime/platform_net.h"
 
 namespace corvid {
+
+namespace {
+
+// Text that goes into the request as it is: a line break or a zero byte
+// would end a line early and let the name write request lines of its own.
+bool FitsRequestLine(const std::string& bytes) {
+  return bytes.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+
+// Sends every byte, or as many as the peer takes.
+void SendAll(TStream& stream, const std::string& bytes) {
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  Int left = static_cast<Int>(bytes.size());
+  while (left > 0) {
+    Int sent = stream.Write(data, left);
+    if (sent <= 0) return;
+    data += sent;
+    left -= sent;
+  }
+}
+
+// Skips head lines, with the line rules of ReadLine (a line ends at LF or a
+// zero byte, CR is dropped anywhere), up to the first empty line or the end
+// of the data. No byte of the body is taken: each chunk is looked at first
+// and only its head bytes are then read. False when the head runs past its
+// limits; a server may send anything, and the head is counted, not kept.
+bool SkipHead(TSocketStream& stream) {
+  Int headBytes = 0, lineBytes = 0;
+  bool lineEmpty = true;
+  std::uint8_t chunk[4096];
+  while (!stream.Eof()) {
+    Int seen = stream.Socket()->Recv(chunk, sizeof chunk, platform::kPeek);
+    if (seen <= 0) {
+      stream.Close();  // the peer has gone
+      break;
+    }
+    Int take = 0;
+    bool ended = false;
+    while (take < seen && !ended) {
+      std::uint8_t byte = chunk[take++];
+      if (++headBytes > THTTPStreamFactory::kHeadLimit) return false;
+      if (byte == '\n' || byte == 0) {
+        ended = lineEmpty;
+        lineBytes = 0;
+        lineEmpty = true;
+      } else {
+        if (++lineBytes > THTTPStreamFactory::kHeadLineLimit) return false;
+        if (byte != '\r') lineEmpty = false;
+      }
+    }
+    for (Int got = 0; got < take;) {
+      Int n = stream.Read(chunk + got, take - got);
+      if (n <= 0) return true;  // gone after all: an empty body
+      got += n;
+    }
+    if (ended) break;
+  }
+  return true;
+}
+
+}  // namespace
+
+Ref<TStream> THTTPStreamFactory::CreateStream(const Ref<Object>&, const Ref<String>& proto,
+                                              const Ref<String>& path, Int, Int) {
+  if (Text(proto).View() != u"http") return nullptr;
+  Ref<String> text = path ? path : String::Empty();
+  Int slash = text->IndexOf("/"_s, 0);
+  Ref<String> host = slash < 0 ? text : Slice(text, 0, slash);
+  Ref<String> document = slash < 0 ? "/"_s : Slice(text, slash, text->Length());
+  std::string hostBytes = ToBytes(host), documentBytes = ToBytes(document);
+  if (!FitsRequestLine(hostBytes) || !FitsRequestLine(documentBytes)) return nullptr;
+
+  Ref<TSocketStream> stream = TSocketStream::CreateClient(host, 80);
+  if (!stream) return nullptr;
+  SendAll(*stream, "GET " + documentBytes + " HTTP/1.0\r\nHost: " + hostBytes + "\r\n\r\n");
+  if (!SkipHead(*stream)) {
+    stream->Close();
+    return nullptr;
+  }
+  return stream;
+}
 
 void StartHttpModule() {
   static ModuleFlag flag;
   if (!flag.Begin()) return;
   StartSocketStreamModule();
+  MakeRef<THTTPStreamFactory>();
   ModuleStarted("HTTP stream");
 }
 

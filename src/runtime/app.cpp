@@ -71,12 +71,6 @@ Ref<String> WithForwardSlashes(const std::string& path) {
   platform::ExitImmediately(255);
 }
 
-void PutBytes(const Ref<String>& text, platform::File* file) {
-  const std::string bytes = ToBytes(text);
-  platform::FileWrite(file, bytes.data(), bytes.size());
-  platform::FileFlush(file);
-}
-
 std::vector<EndFunction>& EndFunctions() {
   static NoDestroy<std::vector<EndFunction>> functions;
   return functions.get();
@@ -155,8 +149,29 @@ Ref<String> DirectoryPart(const Ref<String>& pathRef) {
   return String::FromWideSpan(path.Data(), last);
 }
 
-void PutStdout(const Ref<String>& text) { PutBytes(text, platform::StdOut()); }
-void PutStderr(const Ref<String>& text) { PutBytes(text, platform::StdErr()); }
+void WriteStdout(const std::uint8_t* bytes, std::size_t count) {
+  if (platform::FileWrite(platform::StdOut(), bytes, count) != count) {
+    Throw(MakeRef<TStreamWriteException>());
+  }
+}
+
+void FlushStdout() {
+  if (platform::FileFlush(platform::StdOut()) != 0) Throw(MakeRef<TStreamWriteException>());
+}
+
+void PutStdout(const Ref<String>& text) {
+  const std::string bytes = ToBytes(text);
+  WriteStdout(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  FlushStdout();
+}
+
+// Standard error is where failures are reported; there is nowhere to report
+// its own.
+void PutStderr(const Ref<String>& text) {
+  const std::string bytes = ToBytes(text);
+  platform::FileWrite(platform::StdErr(), bytes.data(), bytes.size());
+  platform::FileFlush(platform::StdErr());
+}
 
 Ref<String> GetStdinLine() {
   std::string line;
@@ -179,7 +194,10 @@ Ref<String> GetStdinLine() {
   return FromBytes(line);
 }
 
-void EndProgram() { platform::ExitProcess(0); }
+void EndProgram() {
+  FlushStdout();
+  platform::ExitProcess(0);
+}
 
 void AtEnd(EndFunction function) {
   if (!function) return;

@@ -2,6 +2,8 @@
 // standard I/O and the end of the process.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "runtime/array.h"
@@ -41,8 +43,18 @@ Ref<String> DirectoryPart(const Ref<String>& path);
 /// bytes here, so it stays off.
 bool WideCallMode();
 
+/// Standard output, for everything that writes there (PutStdout, the
+/// console). Output that cannot be written is not success: a write or flush
+/// that fails (a full disk, a closed pipe, a closed handle) raises
+/// TStreamWriteException, which the interpreter does not catch, so the run
+/// ends with "Error writing to stream" and status 255. `WriteStdout` takes
+/// all `count` bytes or raises.
+void WriteStdout(const std::uint8_t* bytes, std::size_t count);
+/// Flushes standard output; raises TStreamWriteException when that fails.
+void FlushStdout();
 /// Low 8 bits of each unit to standard output, then a flush. Every unit is
-/// written, a zero unit as a zero byte.
+/// written, a zero unit as a zero byte. Raises as WriteStdout and
+/// FlushStdout do.
 void PutStdout(const Ref<String>& text);
 /// The same on standard error.
 void PutStderr(const Ref<String>& text);
@@ -51,7 +63,8 @@ void PutStderr(const Ref<String>& text);
 /// collected, the empty string when nothing was.
 Ref<String> GetStdinLine();
 /// Normal end of the process with status 0: end functions run, C streams
-/// are flushed.
+/// are flushed. Standard output is flushed first, so that output it cannot
+/// take raises TStreamWriteException instead of ending with success.
 [[noreturn]] void EndProgram();
 
 using EndFunction = void (*)();

@@ -22,6 +22,8 @@ Ref<String> TArrayBoundsException::ToString() {
 }
 Ref<String> TOutOfDataException::ToString() { return "Attempt to read beyond end of data"_s; }
 Ref<String> TRuntimeException::ToString() { return error ? error : String::Empty(); }
+Ref<String> TStreamReadException::ToString() { return "Error reading from stream"_s; }
+Ref<String> TStreamWriteException::ToString() { return "Error writing to stream"_s; }
 
 Ref<TRuntimeException> TRuntimeException::Create(const Ref<String>& message) {
   auto e = MakeRef<TRuntimeException>();

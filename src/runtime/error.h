@@ -74,6 +74,20 @@ class TRuntimeException : public TCorvidException {
   Ref<String> error;
 };
 
+/// The stream errors. They stand apart from TCorvidException and are raised
+/// as objects; callers catch them by class. They live with the runtime's
+/// errors because standard output, written below the stream layer, raises
+/// the write error too.
+class TStreamException : public Object {};
+class TStreamReadException : public TStreamException {
+ public:
+  Ref<String> ToString() override;
+};
+class TStreamWriteException : public TStreamException {
+ public:
+  Ref<String> ToString() override;
+};
+
 [[noreturn]] void RaiseRuntimeError(const Ref<String>& message);
 [[noreturn]] void RaiseNullObject();
 [[noreturn]] void RaiseAbstractMethod();

@@ -23,7 +23,9 @@ const char* FaultName(int signal, int code, bool stackOverflow);
 ///
 /// (the caption, then the name, each on its own line), calls DebugStopHook,
 /// and ends the process with status 0. Platform faults never become error
-/// objects; try blocks do not see them.
+/// objects; try blocks do not see them. A fault signal that another process
+/// sent is not a fault: it takes its default action, and the process's end
+/// shows the signal.
 ///
 /// The end: after an ordinary fault the normal exit runs, so that end
 /// functions run and C streams are flushed; a watchdog ends the process

@@ -43,6 +43,13 @@ int FileReadByte(File* file) {
   return c == EOF ? -1 : c;
 }
 
+int FilePeekByte(File* file) {
+  int c = std::getc(file);
+  if (c == EOF) return -1;
+  std::ungetc(c, file);
+  return c;
+}
+
 long FileTell(File* file) { return std::ftell(file); }
 int FileSeek(File* file, long offset, int origin) { return std::fseek(file, offset, origin); }
 int FileFlush(File* file) { return std::fflush(file); }
@@ -164,7 +171,24 @@ bool NearStackEdge(std::uintptr_t address) {
   return stackHigh != 0 && address < stackHigh && address + kStackEdgeReach >= stackLow;
 }
 
+// The signal's default action, now: the process ends as the signal says.
+void TakeDefaultAction(int signal) {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  raise(signal);
+}
+
 void OnFaultSignal(int signal, siginfo_t* info, void*) {
+  // Only the kernel's own reports (si_code > 0) come from this process's
+  // instructions. A signal that a process sent (kill, sigqueue, tgkill:
+  // si_code <= 0) is no fault of ours, and reporting it as one would end
+  // with success a process that was killed.
+  if (info->si_code <= 0) {
+    TakeDefaultAction(signal);
+    return;
+  }
   auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
   FaultSignal fault{signal, info->si_code, signal == SIGSEGV && NearStackEdge(address)};
   faultHandler(fault);

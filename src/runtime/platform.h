@@ -21,6 +21,9 @@ std::size_t FileRead(File* file, void* buffer, std::size_t count);
 std::size_t FileWrite(File* file, const void* buffer, std::size_t count);
 /// One byte (0..255), or -1 at the end of the data or on error.
 int FileReadByte(File* file);
+/// The next byte (0..255) without consuming it, or -1 at the end of the
+/// data or on error.
+int FilePeekByte(File* file);
 /// Position as the C library reports it; -1 when the stream has none.
 long FileTell(File* file);
 int FileSeek(File* file, long offset, int origin);
@@ -82,6 +85,9 @@ using FaultHandler = void (*)(const FaultSignal& fault);
 /// can still be reported, and is not deferred: a fault inside the handler
 /// enters it again. The stack edge for `stackOverflow` is the calling
 /// thread's. False when the signals could not be set.
+/// Only faults the process's own instructions raise reach the handler: the
+/// same signals sent by a process (kill, sigqueue, tgkill) take their
+/// default action.
 bool InstallFaultHandler(FaultHandler handler);
 /// Ends the process with `status` after `seconds` unless it ended before.
 /// Async-signal-safe.

@@ -395,6 +395,13 @@ std::string ToBytes(const Ref<String>& sRef) {
   return out;
 }
 
+bool HoldsNarrowZero(const Ref<String>& s) {
+  for (char16_t unit : Text(s).View()) {
+    if ((unit & 0xFF) == 0) return true;
+  }
+  return false;
+}
+
 namespace {
 
 // Temporary conversions live in a ring of 32 slots; a buffer stays valid

@@ -153,6 +153,10 @@ inline Ref<String> FromBytes(std::string_view bytes) {
 }
 /// Low 8 bits of each unit.
 std::string ToBytes(const Ref<String>& s);
+/// Whether some unit's low 8 bits are 0 (U+0000, U+0100, U+0200, ...).
+/// Narrowed for the system, such a name would end at that unit and name
+/// something else, so it must not reach the system at all.
+bool HoldsNarrowZero(const Ref<String>& s);
 
 template <std::size_t N>
 struct LiteralText {

@@ -16,6 +16,15 @@ Int ClampToInt(long value) {
 
 TCStream::~TCStream() { Close(); }
 
+Int TCStream::Eof() {
+  if (_pos < 0 || _pos < _size) return 0;
+  if (!_cstream || RefusesReading()) return _pos == _size ? 1 : 0;
+  Turn(Direction::Reading);
+  if (platform::FilePeekByte(_cstream) >= 0) return 0;
+  _size = _pos;
+  return 1;
+}
+
 Int TCStream::Pos() { return _pos; }
 Int TCStream::Size() { return _size; }
 
@@ -28,14 +37,14 @@ Int TCStream::Seek(Int pos) {
 }
 
 // A stream addresses at most 2^31-1 bytes: the position stops there rather
-// than wrapping, so that a larger file still reaches its end. A file without
-// a position (a pipe) keeps Pos -1 and Size 0, so its Eof stays false and
-// its end shows as a read of nothing.
+// than wrapping; Eof still finds the data that follows, so a larger file
+// does not pass for one of 2^31-1 bytes. A file without a position (a pipe)
+// keeps Pos -1 and Size 0, so its end shows only as a read of nothing.
 void TCStream::Advance(std::size_t count, bool endOfData) {
   if (_pos < 0) return;
   Long pos = Long{_pos} + static_cast<Long>(count);
   _pos = pos > INT32_MAX ? INT32_MAX : static_cast<Int>(pos);
-  if (endOfData && _pos < _size) _size = _pos;
+  if (endOfData) _size = _pos;
 }
 
 void TCStream::Turn(Direction direction) {
@@ -44,7 +53,7 @@ void TCStream::Turn(Direction direction) {
 }
 
 Int TCStream::Read(std::uint8_t* buffer, Int count) {
-  if (!_cstream || count <= 0) return 0;
+  if (!_cstream || count <= 0 || RefusesReading()) return 0;
   Turn(Direction::Reading);
   if (count == 1) {
     // Text streams read one byte at a time; spare them the block machinery.
@@ -83,7 +92,7 @@ Int TCStream::Close() {
 }
 
 Ref<String> TCStream::ReadLine() {
-  if (!_cstream) return String::Empty();
+  if (!_cstream || RefusesReading()) return String::Empty();
   Turn(Direction::Reading);
   std::vector<std::uint8_t> line;
   bool ended = false;
@@ -102,7 +111,7 @@ Ref<TCStream> TCStream::OpenFile(const Ref<String>& path, Int readable, Int writ
     mode = "wb";
     bits = MODE_WRITE;
   }
-  if (Text(path).View().find(u'\0') != std::u16string_view::npos) return nullptr;
+  if (HoldsNarrowZero(path)) return nullptr;
   Ref<String> name = Text(path).Length() ? path->ReplaceAll("\\"_s, "/"_s) : String::Empty();
   platform::File* file = platform::FileOpen(TempNarrowZ(name), mode);
   if (!file) return nullptr;

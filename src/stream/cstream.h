@@ -7,8 +7,12 @@
 namespace corvid {
 
 /// A stream over a C file. Position and size are tracked by the stream
-/// itself: the size is measured when the stream is created and grows only
-/// by its own writes. Destroying the stream closes it.
+/// itself: the size is measured when the stream is created and grows by its
+/// own writes. A file may change under the stream, or report a size that is
+/// not its length (files under /proc report 0), so a read that finds the end
+/// of the data moves the size to where it stopped, whichever way the file
+/// changed. A stream opened for writing only refuses reads: they transfer
+/// nothing and say nothing about the end. Destroying the stream closes it.
 class TCStream : public TStream {
  public:
   static constexpr Int MODE_READ = 1;
@@ -16,11 +20,15 @@ class TCStream : public TStream {
 
   ~TCStream() override;
 
+  /// Pos() = Size() while the position is inside the measured size (no call
+  /// into the C library). At or past it, a readable file is asked whether a
+  /// byte follows: none means the end, which becomes the size; one means
+  /// the file holds more than was measured, and Eof is 0. Without a
+  /// position (a pipe) always 0.
+  Int Eof() override;
   Int Pos() override;
   Int Size() override;
   Int Seek(Int pos) override;
-  /// A read that gives nothing before the measured size marks the end: the
-  /// file shrank, and the stream takes its position as its size.
   Int Read(std::uint8_t* buffer, Int count) override;
   Int Write(const std::uint8_t* buffer, Int count) override;
   Int Flush() override;
@@ -31,7 +39,8 @@ class TCStream : public TStream {
   /// "r+b" when both flags are set, "wb" for writing only, else "rb".
   /// Backslashes in `path` become "/"; each unit goes to the system as its
   /// low byte. Null when the file cannot be opened, and for a name holding a
-  /// zero unit, which the system would cut short to another name.
+  /// unit whose low byte is 0 (U+0000, U+0100, ...), which the system would
+  /// cut short to another name.
   static Ref<TCStream> OpenFile(const Ref<String>& path, Int readable, Int writeable);
   /// Takes over `file`, starting wherever it stands.
   static Ref<TCStream> CreateWithCStream(platform::File* file, Int mode);
@@ -40,6 +49,7 @@ class TCStream : public TStream {
 
  private:
   void Advance(std::size_t count, bool endOfData);
+  bool RefusesReading() const noexcept { return _mode == MODE_WRITE; }
   enum class Direction { None, Reading, Writing };
   void Turn(Direction direction);
 

@@ -1,5 +1,6 @@
 #include "stream/stream.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <vector>
@@ -7,9 +8,6 @@
 #include "runtime/module.h"
 
 namespace corvid {
-
-Ref<String> TStreamReadException::ToString() { return "Error reading from stream"_s; }
-Ref<String> TStreamWriteException::ToString() { return "Error writing to stream"_s; }
 
 Int TIO::Eof() { return Pos() == Size() ? 1 : 0; }
 Int TIO::Pos() { return -1; }
@@ -107,10 +105,19 @@ Int TStream::WriteLine(const Ref<String>& text) {
   return Write(kEnd, 2) == 2 ? 1 : 0;
 }
 
+// The length is the caller's word, not the stream's: the buffer grows with
+// the bytes that arrive, so a short stream fails at once without first
+// taking memory for all of them.
 Ref<String> TStream::ReadString(Int length) {
   if (length <= 0) return String::Empty();
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
-  ReadBytes(bytes.data(), length);
+  constexpr Int kFirstPart = 4096;
+  std::vector<std::uint8_t> bytes;
+  for (Int got = 0; got < length;) {
+    Int part = std::min(length - got, std::max(got, kFirstPart));
+    bytes.resize(static_cast<std::size_t>(got) + static_cast<std::size_t>(part));
+    ReadBytes(bytes.data() + got, part);
+    got += part;
+  }
   return String::FromNarrowSpan(bytes.data(), length);
 }
 

@@ -1,6 +1,6 @@
 // The stream interface: TIO and TStream with typed and text operations over
-// the Read/Write primitives, wrappers over other streams, and the stream
-// exceptions.
+// the Read/Write primitives, and wrappers over other streams. The stream
+// exceptions come with the runtime's errors (runtime/error.h).
 #pragma once
 
 #include <cstdint>
@@ -10,17 +10,6 @@
 #include "runtime/string.h"
 
 namespace corvid {
-
-/// Raised as objects; callers catch them by class.
-class TStreamException : public Object {};
-class TStreamReadException : public TStreamException {
- public:
-  Ref<String> ToString() override;
-};
-class TStreamWriteException : public TStreamException {
- public:
-  Ref<String> ToString() override;
-};
 
 /// Positions, sizes and counts are Int: a stream addresses at most 2^31-1
 /// bytes. Truth values are 1 and 0.
@@ -70,6 +59,9 @@ class TStream : public TIO {
   /// The text's bytes with one Write, then CR LF with another; 1 when both
   /// went through whole, else 0.
   virtual Int WriteLine(const Ref<String>& text);
+  /// Exactly `length` bytes, one unit each (empty for `length` <= 0); a
+  /// stream that runs dry first raises TStreamReadException, having taken
+  /// memory only for the bytes that came.
   virtual Ref<String> ReadString(Int length);
   virtual Int WriteString(const Ref<String>& text);
   /// The base raises the String "Unable to read object".

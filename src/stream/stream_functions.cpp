@@ -102,24 +102,38 @@ Int WriteLine(const Ref<TStream>& stream, const Ref<String>& text) {
   return Deref(stream).WriteLine(text);
 }
 
-Int NextLoadLength(Int length) {
-  if (length <= 0) return 1024;
-  if (length == INT32_MAX) RaiseRuntimeError("Stream is too long to load into memory"_s);
-  Long next = Long{length} * 3 / 2;
-  return next > INT32_MAX ? INT32_MAX : static_cast<Int>(next);
+Int NextLoadLength(Int length, Int limit) {
+  if (length >= limit) RaiseRuntimeError("Stream is too long to load into memory"_s);
+  if (length <= 0) return std::min(1024, limit);
+  Long next = std::max(Long{length} * 3 / 2, Long{length} + 1);
+  return next > limit ? limit : static_cast<Int>(next);
+}
+
+LoadedBytes ReadAllAfter(TStream& stream, std::span<const std::uint8_t> head) {
+  LoadedBytes loaded;
+  const std::uint8_t* kept = head.data();
+  loaded.count = ReadToEnd(
+      stream,
+      [&](Int length, Int count) {
+        auto bigger = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(length));
+        if (count > 0) std::memcpy(bigger.get(), kept, static_cast<std::size_t>(count));
+        loaded.data = std::move(bigger);
+        kept = loaded.data.get();
+        return loaded.data.get();
+      },
+      static_cast<Int>(head.size()));
+  if (!loaded.data && loaded.count > 0) {
+    loaded.data = std::make_unique_for_overwrite<std::uint8_t[]>(head.size());
+    std::memcpy(loaded.data.get(), head.data(), head.size());
+  }
+  return loaded;
 }
 
 Ref<Array> LoadAllBytes(const Ref<Object>& url) {
   Ref<TStream> stream = OpenForLoad(url);
-  std::unique_ptr<std::uint8_t[]> data;
-  Int count = ReadToEnd(*stream, [&data](Int length, Int kept) {
-    auto bigger = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(length));
-    if (kept > 0) std::memcpy(bigger.get(), data.get(), static_cast<std::size_t>(kept));
-    data = std::move(bigger);
-    return data.get();
-  });
+  LoadedBytes loaded = ReadAllAfter(*stream);
   stream->Close();
-  return Array::FromBytes({data.get(), static_cast<std::size_t>(count)});
+  return Array::FromBytes({loaded.data.get(), static_cast<std::size_t>(loaded.count)});
 }
 
 Ref<String> LoadByteText(const Ref<Object>& url) {

@@ -2,6 +2,9 @@
 // save or copy a whole stream.
 #pragma once
 
+#include <memory>
+#include <span>
+
 #include "runtime/array.h"
 #include "stream/stream.h"
 
@@ -68,23 +71,35 @@ Int CopyToEnd(const Ref<TStream>& from, const Ref<TStream>& to, Int bufSize);
 Int CopyCount(const Ref<TStream>& from, const Ref<TStream>& to, Int count, Int bufSize);
 
 /// The length of the next buffer when reading a stream whole: 1024 first,
-/// then half again (1536, 2304, ...), at most 2^31-1. Raises a runtime
-/// error when `length` is already 2^31-1, the most a stream can address.
-Int NextLoadLength(Int length);
+/// then half again (1536, 2304, ...), at most `limit`. Raises the runtime
+/// error "Stream is too long to load into memory" when `length` is already
+/// `limit`; by default that is 2^31-1, the most a stream can address.
+Int NextLoadLength(Int length, Int limit = INT32_MAX);
 
 /// The reading loop of LoadAllBytes, for callers that keep the bytes in
-/// memory of their own. `grow(length, kept)` must provide room for `length`
-/// bytes with the first `kept` bytes read so far in place and return its
-/// start. Reads until Eof turns true or a Read gives nothing; returns the
-/// number of bytes read.
+/// memory of their own. `kept` bytes may already stand at the start.
+/// `grow(length, kept)` must provide room for `length` bytes with the first
+/// `kept` bytes read so far in place and return its start. Reads until Eof
+/// turns true or a Read gives nothing; returns the number of bytes in place,
+/// `kept` included. A stream that holds more than `limit` bytes in all
+/// raises the runtime error of NextLoadLength, before memory for them is
+/// taken.
 template <class Grow>
-Int ReadToEnd(TStream& stream, Grow&& grow) {
+Int ReadToEnd(TStream& stream, Grow&& grow, Int kept = 0, Int limit = INT32_MAX) {
   Int length = 0;
-  Int count = 0;
+  Int count = kept;
   std::uint8_t* data = nullptr;
   while (!stream.Eof()) {
-    if (count == length) {
-      length = NextLoadLength(length);
+    if (count >= length) {
+      if (count >= limit) {
+        // Full: the stream fits only when nothing follows, which a stream
+        // without a position tells only by a read of nothing.
+        std::uint8_t probe;
+        if (stream.Read(&probe, 1) <= 0) break;
+      }
+      do {
+        length = NextLoadLength(length, limit);
+      } while (length <= count);
       data = grow(length, count);
     }
     Int room = length - count;
@@ -94,5 +109,13 @@ Int ReadToEnd(TStream& stream, Grow&& grow) {
   }
   return count;
 }
+
+/// Bytes read whole from a stream.
+struct LoadedBytes {
+  std::unique_ptr<std::uint8_t[]> data;
+  Int count = 0;
+};
+/// `head`, then everything ReadToEnd gets from `stream`.
+LoadedBytes ReadAllAfter(TStream& stream, std::span<const std::uint8_t> head = {});
 
 }  // namespace corvid

@@ -245,13 +245,23 @@ Ref<String> TTextStream::TakeCollected() {
   return text;
 }
 
+// A String holds at most 2^31-1 units; a longer line or text is refused
+// rather than cut or wrapped to a negative length.
+void TTextStream::Collect(Int unit) {
+  if (_collected.size() >= static_cast<std::size_t>(INT32_MAX)) {
+    _collected = {};
+    RaiseRuntimeError("Stream is too long to load into memory"_s);
+  }
+  _collected.push_back(static_cast<char16_t>(unit));
+}
+
 Ref<String> TTextStream::ReadLine() {
   _FlushRead();
   _collected.clear();
   while (!Eof()) {
     Int c = ReadChar();
     if (c == 10 || c == 0) break;
-    if (c != 13) _collected.push_back(static_cast<char16_t>(c));
+    if (c != 13) Collect(c);
   }
   return TakeCollected();
 }
@@ -259,7 +269,7 @@ Ref<String> TTextStream::ReadLine() {
 Ref<String> TTextStream::ReadFile() {
   _FlushRead();
   _collected.clear();
-  while (!Eof()) _collected.push_back(static_cast<char16_t>(ReadChar()));
+  while (!Eof()) Collect(ReadChar());
   return TakeCollected();
 }
 
@@ -328,18 +338,12 @@ Mark ReadMark(TStream& stream, std::string& head) {
 
 // The rest of the stream after `head`, one code unit per byte. A read that
 // gives nothing ends the text even while Eof is false, so a source that
-// never reports its end (or shrank under us) cannot hold the loop forever.
-Ref<String> ReadBytesAfter(TStream& stream, std::string bytes) {
-  std::size_t used = bytes.size();
-  bytes.resize(std::max<std::size_t>(1024, used));
-  while (!stream.Eof()) {
-    if (used == bytes.size()) bytes.resize(bytes.size() * 2);
-    std::size_t room = std::min<std::size_t>(bytes.size() - used, INT32_MAX);
-    Int n = stream.Read(reinterpret_cast<std::uint8_t*>(bytes.data() + used), static_cast<Int>(room));
-    if (n <= 0) break;
-    used += static_cast<std::size_t>(n);
-  }
-  return String::FromNarrowSpan(bytes.data(), static_cast<Int>(used));
+// never reports its end (or shrank under us) cannot hold the loop forever;
+// a text longer than a String can hold raises the too-long runtime error.
+Ref<String> ReadBytesAfter(TStream& stream, const std::string& head) {
+  LoadedBytes loaded =
+      ReadAllAfter(stream, {reinterpret_cast<const std::uint8_t*>(head.data()), head.size()});
+  return String::FromNarrowSpan(loaded.data.get(), loaded.count);
 }
 
 Int EncodingOf(Mark mark) {
@@ -357,7 +361,7 @@ Ref<String> LoadOpened(const Ref<TStream>& stream) {
   std::string head;
   Mark mark = ReadMark(*stream, head);
   if (mark == Mark::kNone) {
-    Ref<String> text = ReadBytesAfter(*stream, std::move(head));
+    Ref<String> text = ReadBytesAfter(*stream, head);
     stream->Close();
     return text;
   }

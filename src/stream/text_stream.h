@@ -68,7 +68,8 @@ class TTextStream final : public TStreamWrapper {
   /// Each code unit encoded; no terminator. Returns 0.
   Int WriteString(const Ref<String>& text) override;
 
-  /// Every character up to Eof, line ends and zeros included.
+  /// Every character up to Eof, line ends and zeros included. A text of
+  /// more than 2^31-1 characters raises a runtime error.
   virtual Ref<String> ReadFile();
   /// One character decoded from the inner stream (0..65535).
   virtual Int ReadChar();
@@ -93,6 +94,7 @@ class TTextStream final : public TStreamWrapper {
 
  private:
   Int DecodeUtf8();
+  void Collect(Int unit);
   void EncodeUtf8(unsigned unit);
   /// The collected units as a String; gives back memory a huge line took.
   Ref<String> TakeCollected();
@@ -115,7 +117,8 @@ class TTextStreamFactory : public TStreamFactory {
 /// The whole text behind `url`. A leading mark FE FF, FF FE or EF BB BF
 /// selects UTF-16BE, UTF-16LE or UTF-8 and is not part of the text; without
 /// one each byte is one code unit. Raises TStreamReadException when `url`
-/// does not open.
+/// does not open, and the runtime error "Stream is too long to load into
+/// memory" for a text of more than 2^31-1 bytes, the most a String holds.
 Ref<String> LoadTextFile(const Ref<Object>& url);
 /// Writes `text` one byte per code unit when every unit fits in 8 bits, else
 /// as the mark FF FE and UTF-16LE. Returns 1. Raises TStreamWriteException

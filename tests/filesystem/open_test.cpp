@@ -5,7 +5,9 @@
 
 #include "filesystem/open.h"
 #include "memstream/bank_stream.h"
+#include "memstream/xendian.h"
 #include "stream/cstream.h"
+#include "stream/text_stream.h"
 #include "support/memory_stream.h"
 #include "support/test_support.h"
 
@@ -80,6 +82,26 @@ TEST(OpenSeekable, AnEmptyPipeGivesAnEmptyStream) {
   ASSERT_TRUE(stream);
   EXPECT_EQ(stream->Size(), 0);
   EXPECT_EQ(stream->Eof(), 1);
+}
+
+// Read through the text layer, the pipe's bytes would arrive as hexadecimal
+// blocks; the bank takes them raw and the layers stand over it.
+TEST(OpenSeekable, ProtocolLayersStayOverABankOfThePipesRawBytes) {
+  StartXEndianModule();
+  StartTextStreamModule();
+  Pipe pipe;
+  const std::string bytes = "\xC3\xA9t\xC3\xA9\n\x01\x02";
+  ASSERT_EQ(write(pipe.fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  pipe.CloseWrite();
+  Ref<TStream> stream = OpenSeekableReader(FromBytes("utf8::bigendian::" + pipe.Path(0)));
+  auto text = CastTo<TTextStream>(stream);
+  ASSERT_TRUE(text);
+  auto order = CastTo<TXEndianStream>(text->Inner());
+  ASSERT_TRUE(order);
+  EXPECT_TRUE(CastTo<TBankStream>(order->Inner()));
+  EXPECT_EQ(stream->Size(), static_cast<Int>(bytes.size()));
+  EXPECT_EQ(text->ReadLine()->View(), u"\u00E9t\u00E9");
+  EXPECT_EQ(order->ReadShort(), 0x0102);
 }
 
 // Loading a write-only pipe into a bank would swallow everything written.

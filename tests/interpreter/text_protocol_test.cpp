@@ -19,29 +19,46 @@ using testing::Transcript;
 const char16_t kProgram[] = u"+++. \u00E9\u20AC comment\r\n+.";
 
 struct Protocol {
-  const char* name;
-  Int encoding;
+  const char* label;
+  const char* prefix;  // the protocols in front of the path
+  Int encoding;        // how the code file is written
 };
 
-void PrintTo(const Protocol& param, std::ostream* out) { *out << param.name; }
+void PrintTo(const Protocol& param, std::ostream* out) { *out << param.prefix; }
 
 class TextProtocolRun : public ::testing::TestWithParam<Protocol> {};
 
 TEST_P(TextProtocolRun, CodeFileIsDecodedWithItsProtocol) {
   TempDir dir;
   const std::string code = testing::Encode(kProgram, GetParam().encoding);
-  const std::string name = GetParam().name + ("::" + dir.Write("code.txt", code).string());
+  const std::string name = GetParam().prefix + dir.Write("code.txt", code).string();
   auto run = RunProcess({TapeBinary(), name}, "\n");
   EXPECT_EQ(run.out, Transcript(name, "34"));
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllEncodings, TextProtocolRun,
-                         ::testing::Values(Protocol{"latin1", TTextStream::LATIN1}, Protocol{"utf8", TTextStream::UTF8},
-                                           Protocol{"utf16be", TTextStream::UTF16BE},
-                                           Protocol{"utf16le", TTextStream::UTF16LE}),
-                         [](const auto& info) { return std::string(info.param.name); });
+// A pipe has no position, so its bytes are gathered first; the protocols
+// must still decode them as they would a file's. The code took all of
+// standard input, so the final prompt meets its end.
+TEST_P(TextProtocolRun, CodeFromAPipeIsDecodedTheSame) {
+  const std::string name = GetParam().prefix + std::string("/dev/stdin");
+  auto run = RunProcess({TapeBinary(), name}, testing::Encode(kProgram, GetParam().encoding));
+  EXPECT_EQ(run.out, Transcript(name, "34"));
+  EXPECT_EQ(run.err, "Error reading from stream");
+  EXPECT_EQ(run.status, 255);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachProtocol, TextProtocolRun,
+    ::testing::Values(Protocol{"latin1", "latin1::", TTextStream::LATIN1},
+                      Protocol{"utf8", "utf8::", TTextStream::UTF8},
+                      Protocol{"utf16be", "utf16be::", TTextStream::UTF16BE},
+                      Protocol{"utf16le", "utf16le::", TTextStream::UTF16LE},
+                      Protocol{"bigendian", "bigendian::", TTextStream::LATIN1},
+                      Protocol{"utf8_over_littleendian", "utf8::littleendian::", TTextStream::UTF8},
+                      Protocol{"utf16be_over_bigendian", "utf16be::bigendian::", TTextStream::UTF16BE}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 // The error comes while the code loads, before the run is announced.
 TEST(TextProtocolFailures, TextCutInsideACharacterEndsTheRunWithAReadError) {

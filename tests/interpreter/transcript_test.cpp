@@ -100,6 +100,38 @@ TEST(Transcript, BundledDemoRunsWithoutArguments) {
   EXPECT_EQ(result.status, 0);
 }
 
+// Files under /proc report the size 0 yet hold a text: with or without a
+// text protocol over one, the loader reads it all, comes to an end, and the
+// program runs. The text is the system's, so only the frame is known.
+TEST(Transcript, CodeFileWhoseSizeReadsZeroLoadsAndRuns) {
+  for (std::string name : {"/proc/version", "utf8::/proc/version"}) {
+    auto run = RunProcess({TapeBinary(), name}, std::string(64, '\n'), 10);
+    ASSERT_FALSE(run.timedOut) << name;
+    EXPECT_EQ(run.out.rfind("Executing " + name + "\r\n\r\n", 0), 0u) << name;
+    EXPECT_TRUE(run.out.ends_with("\r\n\r\nExecution complete.\r\n>")) << name;
+    EXPECT_EQ(run.status, 0) << name;
+  }
+}
+
+// Output that cannot be written is not success: however standard output
+// fails, the run ends at once as a rejected console write does. The program
+// prints forever, so a run that ignored the failure would never end.
+TEST(Transcript, OutputThatCannotBeWrittenEndsTheRunWithAWriteError) {
+  TempDir dir;
+  auto path = dir.Write("endless.txt", "+ ( . % )");
+  const char* shells[] = {
+      "\"$0\" \"$1\" >/dev/full; echo \" $?\" >&2",
+      "{ \"$0\" \"$1\"; echo \" $?\" >&2; } | head -c 1 >/dev/null",
+      "\"$0\" \"$1\" >&-; echo \" $?\" >&2",
+  };
+  for (const char* shell : shells) {
+    auto run = RunProcess({"/bin/sh", "-c", shell, TapeBinary(), path.string()}, "\n", 10);
+    ASSERT_FALSE(run.timedOut) << shell;
+    EXPECT_EQ(run.err, "Error writing to stream 255\n") << shell;
+    EXPECT_EQ(run.status, 0) << shell;
+  }
+}
+
 TEST(Transcript, RunningOutOfMemoryEndsWithAMessage) {
 #ifdef CORVID_SANITIZED
   GTEST_SKIP() << "the sanitizers reserve address space that a memory limit would cut";

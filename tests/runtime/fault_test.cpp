@@ -72,6 +72,19 @@ INSTANTIATE_TEST_SUITE_P(
                       Fault{"fault-at-end", "EXCEPTION_ACCESS_VIOLATION", false}),
     [](const auto& info) { return testing::ScenarioTestName(info.param.scenario); });
 
+// The same signal sent by a process (kill, sigqueue, tgkill) is no fault of
+// the process: it takes its default action, and the end shows the signal
+// instead of a report and success.
+TEST(FaultingChild, SentSignalsTakeTheirDefaultAction) {
+  for (const char* scenario : {"sent-kill", "sent-queue", "sent-tkill"}) {
+    auto result = testing::RunHelper(scenario);
+    ASSERT_FALSE(result.timedOut) << scenario;
+    EXPECT_EQ(result.signal, SIGSEGV) << scenario;
+    EXPECT_EQ(result.err, "") << scenario;
+    EXPECT_EQ(result.out, "") << scenario;
+  }
+}
+
 TEST(FaultingChild, CallsTheStopHookAfterTheReport) {
   auto result = testing::RunHelper("fault-stop-hook");
   EXPECT_EQ(result.err, "Windows exception\nEXCEPTION_ACCESS_VIOLATION\n[stop hook]\n");

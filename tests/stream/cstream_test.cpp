@@ -65,14 +65,19 @@ TEST(FileStream, OpenModes) {
   EXPECT_EQ(ReadFileBytes(path), "01234567AB");
 }
 
-TEST(FileStream, MissingFilesDirectoriesAndNamesHoldingAZeroUnitDoNotOpen) {
+// A unit whose low byte is 0 would cut the name short at the system, to
+// the existing file "a".
+TEST(FileStream, MissingFilesDirectoriesAndNamesHoldingAZeroByteDoNotOpen) {
   TempDir dir;
   dir.Write("a", "short name");
-  const std::string names[] = {(dir.Path() / "missing").string(), dir.Path().string(),
-                               (dir.Path() / "a").string() + std::string("\0b", 2)};
-  for (const std::string& name : names) {
-    EXPECT_FALSE(TCStream::OpenFile(FromBytes(name), 1, 0)) << name;
-    EXPECT_FALSE(TCStream::OpenFile(FromBytes(name), 1, 1)) << name;
+  const Ref<String> a = Name(dir.Path() / "a");
+  const Ref<String> names[] = {Name(dir.Path() / "missing"), Name(dir.Path()),
+                               Concat(a, String::FromWideSpan(u"\0b", 2)),
+                               Concat(a, String::FromWideZ(u"\u0100zz")),
+                               Concat(a, String::FromWideZ(u"\u4200"))};
+  for (const Ref<String>& name : names) {
+    EXPECT_FALSE(TCStream::OpenFile(name, 1, 0)) << ToBytes(name);
+    EXPECT_FALSE(TCStream::OpenFile(name, 1, 1)) << ToBytes(name);
   }
 }
 
@@ -155,6 +160,50 @@ TEST(FileStream, ShrunkFileEndsInsteadOfReadingForever) {
   while (s->Read(buffer, sizeof buffer) > 0) {
   }
   EXPECT_TRUE(s->Eof());
+}
+
+// Files whose length is not the size measured at opening: the reader must
+// see every byte and then the end, with the size where the reading stopped.
+TEST(FileStream, EndIsWhereTheDataStopsNotTheSizeMeasuredAtOpening) {
+  TempDir dir;
+  std::string procText;
+  std::getline(std::ifstream("/proc/version"), procText);
+  ASSERT_FALSE(procText.empty());
+  struct Case {
+    const char* what;
+    std::filesystem::path path;
+    std::string appended;  // after opening
+    std::string lines;     // every line read, each followed by "|"
+  } cases[] = {
+      {"size 0 at opening", "/proc/version", "", procText + "|"},
+      {"grew after opening", dir.Write("grows.txt", "ab\n"), "cd\nef", "ab|cd|ef|"},
+      {"empty, then grew", dir.Write("empty.txt", ""), "x", "x|"},
+  };
+  for (const Case& c : cases) {
+    auto s = TCStream::OpenFile(Name(c.path), 1, 0);
+    ASSERT_TRUE(s) << c.what;
+    if (!c.appended.empty()) std::ofstream(c.path, std::ios::app) << c.appended;
+    std::string lines;
+    for (int i = 0; i < 100 && !s->Eof(); ++i) lines += ToBytes(s->ReadLine()) + "|";
+    EXPECT_EQ(lines, c.lines) << c.what;
+    EXPECT_TRUE(s->Eof()) << c.what;
+    EXPECT_EQ(s->Size(), s->Pos()) << c.what;
+  }
+}
+
+// Reading is refused on a stream opened for writing only; that is no end.
+TEST(FileStream, RefusedReadLeavesSizeAndEndAlone) {
+  TempDir dir;
+  auto s = TCStream::OpenFile(Name(dir.Path() / "w.bin"), 0, 1);
+  s->WriteString("0123456789"_s);
+  s->Seek(4);
+  std::uint8_t buffer[8];
+  EXPECT_EQ(s->Read(buffer, 8), 0);
+  EXPECT_EQ(s->Read(buffer, 1), 0);
+  EXPECT_EQ(s->ReadLine()->Length(), 0);
+  EXPECT_EQ(s->Size(), 10);
+  EXPECT_EQ(s->Pos(), 4);
+  EXPECT_EQ(s->Eof(), 0);
 }
 
 TEST(FileStream, PipeHasNoPositionAndEndsByAnEmptyRead) {

@@ -1,7 +1,12 @@
 #include "stream/stream.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <functional>
+
+#include "stream/stream_functions.h"
+#include "stream/text_stream.h"
 #include "support/memory_stream.h"
 #include "support/raised.h"
 #include "support/test_support.h"
@@ -83,6 +88,37 @@ TEST(StreamBlocks, ExactTransfersLoopOverShortOnes) {
   EXPECT_EQ(s->ReadByte(), 10);
   EXPECT_TRUE(CastTo<TStreamReadException>(RaisedBy([&] { s->SkipBytes(1); })));
   EXPECT_EQ(s->ReadString(0)->Length(), 0);
+}
+
+long PeakKilobytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// The count is the caller's word, not the stream's: memory follows the
+// bytes that arrive, so a short stream fails at once instead of first
+// taking 2 GiB.
+TEST(StreamBlocks, HugeCountsTakeMemoryOnlyForTheBytesThatCome) {
+  struct Case {
+    const char* what;
+    std::function<void(const Ref<TStream>&)> call;
+  } cases[] = {
+      {"ReadString", [](const Ref<TStream>& s) { s->ReadString(INT32_MAX); }},
+      {"text ReadString",
+       [](const Ref<TStream>& s) { TTextStream::Create(s, TTextStream::LATIN1)->ReadString(INT32_MAX); }},
+      {"CopyCount", [](const Ref<TStream>& s) { CopyCount(s, MakeRef<MemoryStream>(), INT32_MAX, INT32_MAX); }},
+  };
+  for (const Case& c : cases) {
+    auto source = MakeRef<MemoryStream>("abc");
+    long before = PeakKilobytes();
+    EXPECT_TRUE(CastTo<TStreamReadException>(RaisedBy([&] { c.call(source); }))) << c.what;
+    EXPECT_LT(PeakKilobytes() - before, 64 * 1024) << c.what;
+    EXPECT_EQ(source->Pos(), 3) << c.what;
+  }
+  std::string bytes(10000, 'x');
+  bytes.back() = 'z';
+  EXPECT_EQ(ToBytes(MakeRef<MemoryStream>(bytes, 777)->ReadString(10000)), bytes);
 }
 
 TEST(StreamBlocks, StalledWriteRaises) {

@@ -199,10 +199,38 @@ TEST(WholeStream, SourcesWithoutAnEndInEofStillFinish) {
   EXPECT_EQ(target->Bytes(), bytes);
 }
 
-// A stream addresses at most 2^31-1 bytes: growth stops there.
+// A stream addresses at most 2^31-1 bytes: growth stops there, and a
+// longer stream is refused rather than cut short or counted negative. The
+// same loop is run here against small limits.
 TEST(WholeStream, LoadBufferGrowthStopsAtTheLargestStream) {
   EXPECT_EQ(NextLoadLength(2000000000), INT32_MAX);
   EXPECT_TRUE(Raises<TRuntimeException>([] { NextLoadLength(INT32_MAX); }));
+  struct Case {
+    Int kept, stream;  // bytes already in place, bytes the stream holds
+    bool pipe;
+    Int limit;
+    bool refused;
+  } cases[] = {
+      {0, 100, false, 100, false}, {0, 100, true, 100, false}, {3, 97, true, 100, false},
+      {0, 101, false, 100, true},  {0, 101, true, 100, true},  {3, 98, false, 100, true},
+      {0, 5000, true, INT32_MAX, false},
+  };
+  for (const Case& c : cases) {
+    std::string bytes(static_cast<std::size_t>(c.stream), 's');
+    Ref<MemoryStream> source = c.pipe ? MemoryStream::Pipe(bytes) : MakeRef<MemoryStream>(bytes);
+    std::string memory(static_cast<std::size_t>(c.kept), 'k');
+    auto grow = [&](Int length, Int) {
+      EXPECT_LE(length, c.limit);
+      memory.resize(static_cast<std::size_t>(length));
+      return reinterpret_cast<std::uint8_t*>(memory.data());
+    };
+    auto error = CastTo<TRuntimeException>(testing::RaisedBy(
+        [&] { memory.resize(static_cast<std::size_t>(ReadToEnd(*source, grow, c.kept, c.limit))); }));
+    EXPECT_EQ(static_cast<bool>(error), c.refused) << c.stream << " bytes, limit " << c.limit;
+    const std::string loaded = std::string(static_cast<std::size_t>(c.kept), 'k') + bytes;
+    EXPECT_EQ(error ? ToBytes(error->ToString()) : memory,
+              error ? "Stream is too long to load into memory" : loaded);
+  }
 }
 
 TEST(Copy, CopyToEndMovesEverythingThroughASmallBuffer) {

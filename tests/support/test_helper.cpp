@@ -2,6 +2,7 @@
 // the first argument names a scenario. Every scenario registers an end
 // function that writes "[end]" to standard output, so a test can tell
 // whether the normal exit ran.
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <climits>
@@ -59,6 +60,14 @@ void Breakpoint() {
 #else
   std::raise(SIGTRAP);
 #endif
+}
+
+// A fault signal that a process sends rather than an instruction raises;
+// its default action must not leave a core file behind.
+void SendSegv(int (*send)()) {
+  rlimit noCore{0, 0};
+  setrlimit(RLIMIT_CORE, &noCore);
+  send();
 }
 
 void WriteRaw(const char* text) { platform::WriteStderrRaw(text, std::strlen(text)); }
@@ -143,6 +152,9 @@ int Entry() {
          DebugStopHook = StopMarker;
          NullWrite();
        }},
+      {"sent-kill", [] { SendSegv([] { return kill(getpid(), SIGSEGV); }); }},
+      {"sent-queue", [] { SendSegv([] { return sigqueue(getpid(), SIGSEGV, sigval{}); }); }},
+      {"sent-tkill", [] { SendSegv([] { return raise(SIGSEGV); }); }},
       {"show-start", ShowStart},
       {"read-lines", ReadLines},
       {"put-units", [] { PutStdout(String::FromWideSpan(u"a\0b\u0141", 4)); }},

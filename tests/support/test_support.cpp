@@ -136,6 +136,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
   int status = 0;
   waitpid(pid, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return result;
 }
 

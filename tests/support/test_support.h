@@ -43,6 +43,7 @@ struct ProcessResult {
   std::string out;
   std::string err;
   int status = -1;     ///< exit status, or -1 when it did not exit normally
+  int signal = 0;      ///< the signal that ended it, 0 when it exited
   bool timedOut = false;
 };
 

@@ -1,0 +1,276 @@
+// Tests for the file-system operations: queries, making and removing files
+// and directories, renaming, copying trees, listings and the spelling of a
+// path on the disk.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "filesystem/filesystem.h"
+#include "filesystem/listing.h"
+#include "in_temp_dir.h"
+#include "support/memory_stream.h"
+#include "support/test_support.h"
+
+namespace corvid {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFileBytes;
+using testing::Units;
+
+Ref<String> S(std::u16string_view units) {
+  return String::FromWideSpan(units.data(), static_cast<Int>(units.size()));
+}
+
+fs::perms Perms(const fs::path& path) { return fs::symlink_status(path).permissions(); }
+
+std::vector<std::string> Sorted(const Ref<Array>& names) {
+  std::vector<std::string> out;
+  for (const Ref<String>& name : names->Elements<Ref<String>>()) out.push_back(ToBytes(name));
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Every entry under `root` (links not followed): a directory as "/", a link
+// as "->", a file as its bytes.
+std::map<std::string, std::string> Tree(const fs::path& root) {
+  std::map<std::string, std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    std::string relative = fs::relative(entry.path(), root).string();
+    if (entry.is_symlink()) tree[relative] = "->";
+    else if (entry.is_directory()) tree[relative] = "/";
+    else tree[relative] = ReadFileBytes(entry.path());
+  }
+  return tree;
+}
+
+using FileSystem = testing::InTempDir;
+
+// The system reads a zero byte as the end of a name, so a path holding one
+// must not reach it: it would name the shorter path's file.
+TEST_F(FileSystem, PathsThatNameNothing) {
+  dir_.Write("x<y", "data");
+  dir_.Write("file", "data");
+  fs::create_directories("dir/sub");
+  const std::u16string cases[] = {
+      Here() + u"/missing",
+      Here() + u"/x<y",
+      Here() + u"/file" + std::u16string(1, u'\0') + u"tail",
+      Here() + u"/file\u0100",
+  };
+  for (const std::u16string& path : cases) {
+    SCOPED_TRACE(ToBytes(S(path)));
+    EXPECT_EQ(PathKind(S(path)), PATHKIND_NONE);
+    EXPECT_EQ(PathModified(S(path)), 0);
+    EXPECT_EQ(PathBytes(S(path)), -1);
+    EXPECT_EQ(PathPermissions(S(path)), -1);
+  }
+  const std::u16string zero(1, u'\0');
+  MakeFile(S(u"file" + zero));
+  RemoveFile(S(u"file\u0100"));
+  RemoveDir(S(u"dir" + zero), 1);
+  EXPECT_EQ(ReadFileBytes("file"), "data");
+  EXPECT_TRUE(fs::is_directory("dir/sub"));
+}
+
+TEST_F(FileSystem, QueriesOnAFileAndADirectory) {
+  dir_.Write("file", "12345");
+  timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, "file", times, 0), 0);
+  EXPECT_EQ(SetPathPermissions("file"_s, 0640 | 04000), 0);
+  EXPECT_EQ(PathKind("file"_s), PATHKIND_FILE);
+  EXPECT_EQ(PathBytes(".\\file"_s), 5);
+  EXPECT_EQ(PathModified("file"_s), 1000000000);
+  EXPECT_EQ(PathPermissions("file"_s), 0640);
+  EXPECT_EQ(PathKind(S(Here() + u"\\")), PATHKIND_DIR);
+}
+
+TEST_F(FileSystem, MakeFileAndRemoveFile) {
+  dir_.Write("readonly", "data");
+  fs::permissions("readonly", fs::perms::owner_read);
+  EXPECT_EQ(MakeFile("readonly"_s), 1);
+  EXPECT_EQ(ReadFileBytes("readonly"), "");
+  EXPECT_EQ(MakeFile("fresh"_s), 1);
+
+  // Removing never changes permission bits: not of a directory it refuses,
+  // nor of the file behind a link.
+  fs::create_directory("dir");
+  const fs::perms before = Perms("dir");
+  EXPECT_EQ(RemoveFile("dir"_s), 0);
+  EXPECT_EQ(MakeFile("dir"_s), 0);
+  EXPECT_TRUE(fs::is_directory("dir"));
+  EXPECT_EQ(Perms("dir"), before);
+  dir_.Write("target", "kept");
+  fs::permissions("target", fs::perms::owner_read);
+  fs::create_symlink("target", "link");
+  EXPECT_EQ(RemoveFile("link"_s), 1);
+  EXPECT_FALSE(fs::is_symlink("link"));
+  EXPECT_EQ(Perms("target"), fs::perms::owner_read);
+  EXPECT_EQ(RemoveFile("readonly"_s), 1);
+  EXPECT_FALSE(fs::exists("readonly"));
+}
+
+TEST_F(FileSystem, MakeDir) {
+  dir_.Write("file", "");
+  const struct {
+    std::u16string path;
+    Int recurse, result;
+  } cases[] = {
+      {u"a/b/c", 1, 1},         {u"m\\n\\o\\", 1, 1}, {Here() + u"/p/q", 1, 1},
+      {u"file/x", 1, 0},        {u"r/s", 0, 0},       {u"single/", 0, 1},
+      {u"a/b/c", 1, 1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MakeDir(S(c.path), c.recurse), c.result) << ToBytes(S(c.path));
+    EXPECT_EQ(PathKind(S(c.path)), c.result ? PATHKIND_DIR : PATHKIND_NONE) << ToBytes(S(c.path));
+  }
+}
+
+TEST_F(FileSystem, RemoveDir) {
+  fs::create_directories("full/sub/deeper");
+  dir_.Write("full/sub/file", "x");
+  fs::permissions("full/sub/file", fs::perms::owner_read);
+  fs::create_directory("empty");
+  EXPECT_EQ(RemoveDir("full"_s, 0), 0);
+  EXPECT_TRUE(fs::exists("full/sub/file"));
+  EXPECT_EQ(RemoveDir("empty/"_s, 0), 1);
+  EXPECT_EQ(RemoveDir("full\\"_s, 1), 1);
+  EXPECT_FALSE(fs::exists("full"));
+  EXPECT_EQ(RemoveDir("missing"_s, 1), 0);
+}
+
+// Links inside the tree go as links; what they point to stays. A directory
+// named through a link is not emptied.
+TEST_F(FileSystem, RecursiveRemoveDirNeverFollowsLinks) {
+  fs::create_directories("outside/inner");
+  dir_.Write("outside/keep", "kept");
+  fs::create_directories("tree/sub");
+  fs::create_directory_symlink(dir_.Path() / "outside", "tree/sub/to_dir");
+  fs::create_symlink(dir_.Path() / "outside/keep", "tree/to_file");
+  fs::create_symlink("nowhere", "tree/dangling");
+  fs::create_directory_symlink("outside", "via_link");
+  EXPECT_EQ(RemoveDir("via_link"_s, 1), 0);
+  EXPECT_EQ(RemoveDir("tree"_s, 1), 1);
+  EXPECT_FALSE(fs::exists(fs::symlink_status("tree")));
+  EXPECT_EQ(ReadFileBytes("outside/keep"), "kept");
+  EXPECT_TRUE(fs::is_directory("outside/inner"));
+}
+
+TEST_F(FileSystem, RenamePathNeverReplaces) {
+  dir_.Write("a", "first");
+  dir_.Write("b", "second");
+  EXPECT_EQ(RenamePath("a"_s, "b"_s), 0);
+  EXPECT_EQ(ReadFileBytes("b"), "second");
+  EXPECT_EQ(RenamePath("a"_s, "c"_s), 1);
+  EXPECT_EQ(ReadFileBytes("c"), "first");
+  EXPECT_EQ(RenamePath("a"_s, "d"_s), 0);
+}
+
+TEST_F(FileSystem, DuplicateFile) {
+  dir_.Write("source", std::string("bytes\0\xFF", 7));
+  dir_.Write("other", "other");
+  fs::create_hard_link("other", "same");
+  auto full = MakeRef<testing::MemoryStream>();
+  full->Limit(3);
+  const struct {
+    Ref<Object> src, dst;
+    Int result;
+  } cases[] = {
+      {"source"_s, "copy"_s, 1},  {"missing"_s, "copy2"_s, 0}, {"source"_s, "no/dir"_s, 0},
+      {"source"_s, full, 0},      {"other"_s, ".\\other"_s, 0}, {"other"_s, "same"_s, 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DuplicateFile(c.src, c.dst), c.result);
+  EXPECT_EQ(ReadFileBytes("copy"), ReadFileBytes("source"));
+  EXPECT_EQ(ReadFileBytes("other"), "other");
+  EXPECT_FALSE(fs::exists("copy2"));
+}
+
+// A link to a file is copied as the file; a link to a directory (here one
+// that makes a cycle) is left out, and so is a copy inside its own source.
+TEST_F(FileSystem, DuplicateDirCopiesATreeFileByFile) {
+  fs::create_directories("src/sub/deeper");
+  fs::create_directory("src/empty");
+  dir_.Write("src/a.txt", "alpha");
+  dir_.Write("src/sub/b.bin", std::string("\0\1\2", 3));
+  dir_.Write("src/sub/deeper/c", "");
+  dir_.Write("src/x::y", "colons");
+  fs::create_symlink("../a.txt", "src/sub/link_file");
+  fs::create_symlink(dir_.Path() / "src/a.txt", "src/sub/deeper/up_file");
+  fs::create_directory_symlink("..", "src/sub/cycle");
+  EXPECT_EQ(DuplicateDir("src/"_s, "dst"_s), 1);
+  const std::map<std::string, std::string> expected = {
+      {"a.txt", "alpha"},      {"empty", "/"},
+      {"sub", "/"},            {"sub/b.bin", std::string("\0\1\2", 3)},
+      {"sub/deeper", "/"},     {"sub/deeper/c", ""},
+      {"sub/deeper/up_file", "alpha"}, {"sub/link_file", "alpha"},
+      {"x::y", "colons"},
+  };
+  EXPECT_EQ(Tree("dst"), expected);
+  EXPECT_EQ(DuplicateDir("src"_s, "src/sub/copy"_s), 1);
+  EXPECT_EQ(Tree("src/sub/copy"), expected);
+  EXPECT_EQ(DuplicateDir("src"_s, "src"_s), 0);
+  EXPECT_EQ(ReadFileBytes("src/a.txt"), "alpha");
+  EXPECT_EQ(DuplicateDir("src/a.txt"_s, "elsewhere"_s), 0);
+}
+
+TEST_F(FileSystem, ListDir) {
+  fs::create_directory("empty");
+  fs::create_directory("some");
+  dir_.Write("some/one", "");
+  fs::create_directory("some/two");
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(Sorted(ListDir("empty"_s, 1)), Names{});
+  EXPECT_EQ(Sorted(ListDir("empty/"_s, 0)), (Names{".", ".."}));
+  EXPECT_EQ(Sorted(ListDir("some"_s, 1)), (Names{"one", "two"}));
+  EXPECT_EQ(Sorted(ListDir("some/one"_s, 0)), Names{});
+  EXPECT_EQ(Sorted(ListDir("missing"_s, 0)), Names{});
+}
+
+TEST_F(FileSystem, ListingHandles) {
+  dir_.Write("only", "");
+  Int handle = OpenListing(S(Here()));
+  ASSERT_GT(handle, 0);
+  std::vector<std::string> names;
+  for (Ref<String> name; (name = NextListed(handle))->Length() > 0;) names.push_back(ToBytes(name));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{".", "..", "only"}));
+  EXPECT_EQ(Units(NextListed(handle)), u"");
+  EXPECT_EQ(CloseListing(handle), 0);
+  for (Int stale : {handle, handle + 1, 0, -1}) {
+    EXPECT_EQ(Units(NextListed(stale)), u"");
+    EXPECT_EQ(CloseListing(stale), 0);
+  }
+  EXPECT_EQ(OpenListing("only"_s), 0);
+  EXPECT_EQ(OpenListing("missing"_s), 0);
+}
+
+TEST_F(FileSystem, DiskCasedPath) {
+  fs::create_directory("Alpha");
+  dir_.Write("Alpha/Beta.txt", "");
+  std::string rooted = (dir_.Path() / "ALPHA/beta.TXT").string();
+  rooted[1] = static_cast<char>(std::toupper(rooted[1]));
+  const struct {
+    std::string path, expected;
+  } cases[] = {
+      {"Alpha/Beta.txt", "Alpha/Beta.txt"},
+      {"ALPHA/beta.TXT", "Alpha/Beta.txt"},
+      {"alpha/", "Alpha/"},
+      {"alpha//BETA.txt", "Alpha//Beta.txt"},
+      {"alpha/gamma", ""},
+      {"gamma/beta.txt", ""},
+      {rooted, (dir_.Path() / "Alpha/Beta.txt").string()},
+      {"alpha/" + std::string(1 << 20, '/'), ""},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ToBytes(DiskCasedPath(FromBytes(c.path))), c.expected) << c.path;
+}
+
+}  // namespace
+}  // namespace corvid

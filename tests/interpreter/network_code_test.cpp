@@ -1,0 +1,130 @@
+// Code files fetched over the network: from a real web server on port 80
+// of a private network, and from plain TCP servers.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "support/network.h"
+#include "tape_runner.h"
+
+namespace corvid {
+namespace {
+
+using testing::RunProcess;
+using testing::ScriptedServer;
+using testing::TapeBinary;
+using testing::TempDir;
+using testing::Transcript;
+
+// "python3 -m http.server" serving `dir` on port 80 of the loopback,
+// stopped when the object goes.
+class WebServer {
+ public:
+  explicit WebServer(const std::filesystem::path& dir) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      int quiet = open("/dev/null", O_WRONLY);
+      dup2(quiet, 1);
+      dup2(quiet, 2);
+      execlp("python3", "python3", "-m", "http.server", "80", "--bind", "127.0.0.1", "--directory",
+             dir.c_str(), nullptr);
+      _exit(127);
+    }
+    for (int tries = 0; tries < 1000 && !Answers(); ++tries) {
+      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+        pid_ = -1;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  ~WebServer() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  WebServer(const WebServer&) = delete;
+  WebServer& operator=(const WebServer&) = delete;
+
+  bool Running() const { return pid_ > 0; }
+
+ private:
+  static bool Answers() {
+    Ref<TSocket> probe = TSocket::CreateTCP();
+    bool connected = probe->Connect(testing::kLoopback, 80);
+    probe->Close();
+    return connected;
+  }
+
+  pid_t pid_ = -1;
+};
+
+class NetworkCode : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (auto why = testing::EnterPrivateNetwork(); !why.empty()) GTEST_SKIP() << why;
+  }
+};
+
+std::string CouldNotLoad(const std::string& name) { return "Could not load " + name + "\r\n>"; }
+
+TEST_F(NetworkCode, ProgramsLoadFromAWebServer) {
+  TempDir dir;
+  dir.Write("prog.txt", "+++.\r\n+.\r\n");
+  WebServer server(dir.Path());
+  ASSERT_TRUE(server.Running()) << "python3 -m http.server did not start";
+  const std::pair<std::string, std::string> cases[] = {
+      {"http::127.0.0.1/prog.txt", Transcript("http::127.0.0.1/prog.txt", "34")},
+      {"HTTP::localhost/prog.txt", Transcript("HTTP::localhost/prog.txt", "34")},
+      {"http::127.0.0.2/prog.txt", CouldNotLoad("http::127.0.0.2/prog.txt")},  // nothing listens
+  };
+  for (const auto& [name, transcript] : cases) {
+    auto run = RunProcess({TapeBinary(), name}, "\n");
+    EXPECT_EQ(run.out, transcript);
+    EXPECT_EQ(run.err, "") << name;
+    EXPECT_EQ(run.status, 0) << name;
+  }
+}
+
+// The text protocol decodes the body as it would a file's bytes.
+TEST_F(NetworkCode, ATextProtocolDecodesTheDocument) {
+  TempDir dir;
+  dir.Write("utf8.txt", "+++. \xC3\xA9\xE2\x82\xAC\n+.");
+  WebServer server(dir.Path());
+  ASSERT_TRUE(server.Running()) << "python3 -m http.server did not start";
+  const std::string name = "utf8::http::127.0.0.1/utf8.txt";
+  auto run = RunProcess({TapeBinary(), name}, "\n");
+  EXPECT_EQ(run.out, Transcript(name, "34"));
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST_F(NetworkCode, AHeadThatNeverEndsIsNotLoaded) {
+  ScriptedServer server(80, [](TSocket& peer) {
+    testing::ReadRequest(peer);
+    testing::SendAll(peer, "HTTP/1.0 200 OK\r\nX: ");
+    while (testing::SendAll(peer, std::string(4096, '+'))) {
+    }
+  });
+  auto run = RunProcess({TapeBinary(), "http::127.0.0.1/prog.txt"}, "\n");
+  EXPECT_EQ(run.out, CouldNotLoad("http::127.0.0.1/prog.txt"));
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(TcpCode, ProgramsLoadFromATcpServer) {
+  ScriptedServer server(0, [](TSocket& peer) { testing::SendAll(peer, "+++++.\n-.\n"); });
+  std::string name = "tcp::127.0.0.1:" + std::to_string(server.Port());
+  auto run = RunProcess({TapeBinary(), name}, "\n");
+  EXPECT_EQ(run.out, Transcript(name, "54"));
+  EXPECT_EQ(run.status, 0);
+}
+
+}  // namespace
+}  // namespace corvid

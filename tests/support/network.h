@@ -1,0 +1,117 @@
+// Helpers for the network tests: a private network of the test's own,
+// loopback servers that follow a script, and a count of open descriptors.
+#pragma once
+
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "net/socket.h"
+
+namespace corvid::testing {
+
+constexpr Int kLoopback = 0x7F000001;
+
+/// Moves the test process into a network namespace of its own with the
+/// loopback interface up, so that any port (80 included) is free and no
+/// look-up reaches a real name server. Empty on success, else why the
+/// namespace is unavailable (the caller skips).
+inline std::string EnterPrivateNetwork() {
+  if (unshare(CLONE_NEWNET) != 0)
+    return std::string("needs a private network namespace; unshare(CLONE_NEWNET) failed: ") +
+           std::strerror(errno);
+  int control = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ifreq request{};
+  std::strcpy(request.ifr_name, "lo");
+  bool up = control >= 0 && ioctl(control, SIOCGIFFLAGS, &request) == 0;
+  request.ifr_flags |= IFF_UP;
+  up = up && ioctl(control, SIOCSIFFLAGS, &request) == 0;
+  if (control >= 0) close(control);
+  if (!up) throw std::runtime_error("loopback of the private network did not come up");
+  return "";
+}
+
+/// Open descriptors of this process.
+inline int OpenDescriptors() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++count;
+  return count;
+}
+
+/// Every byte up to and including the empty line that ends a request head,
+/// or up to the peer's close.
+inline std::string ReadRequest(TSocket& peer) {
+  std::string bytes;
+  std::uint8_t byte;
+  while (bytes.size() < 65536 && bytes.find("\r\n\r\n") == std::string::npos &&
+         peer.Recv(&byte, 1, 0) == 1)
+    bytes += static_cast<char>(byte);
+  return bytes;
+}
+
+/// Sends all of `bytes`; false once the peer takes no more.
+inline bool SendAll(TSocket& peer, const std::string& bytes) {
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  for (std::size_t at = 0; at < bytes.size();) {
+    Int sent = peer.Send(data + at, static_cast<Int>(bytes.size() - at), 0);
+    if (sent <= 0) return false;
+    at += static_cast<std::size_t>(sent);
+  }
+  return true;
+}
+
+/// A TCP server on the loopback that serves one connection with `script`
+/// on a thread of its own, then closes it. The constructor returns once the
+/// server is waiting, so a child process started afterwards is not forked
+/// while the thread allocates.
+class ScriptedServer {
+ public:
+  using Script = std::function<void(TSocket& peer)>;
+
+  ScriptedServer(Int port, Script script) : listener_(TSocket::CreateTCP()) {
+    if (!listener_ || !listener_->Bind(port) || !listener_->Listen(4)) {
+      if (listener_) listener_->Close();
+      throw std::runtime_error("test server could not listen");
+    }
+    std::promise<void> waiting;
+    auto ready = waiting.get_future();
+    thread_ = std::thread([this, script = std::move(script), &waiting] {
+      waiting.set_value();
+      if (Ref<TSocket> peer = listener_->Accept(30000)) {
+        script(*peer);
+        peer->Close();
+      }
+    });
+    ready.wait();
+  }
+  ~ScriptedServer() {
+    Join();
+    listener_->Close();
+  }
+  ScriptedServer(const ScriptedServer&) = delete;
+  ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+  Int Port() const { return listener_->LocalPort(); }
+  /// Waits until the connection has been served.
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  Ref<TSocket> listener_;
+  std::thread thread_;
+};
+
+}  // namespace corvid::testing
