@@ -41,11 +41,21 @@ bool IsEntry(const Program& program, std::uint32_t index) {
 
 }  // namespace
 
+StandardPort::StandardPort() : terminal_(StdoutIsTerminal()), quietSince_(ElapsedMillis()) {}
+
 void StandardPort::Write(const char* text, std::size_t length) {
-  PutStdout(FromBytes(std::string_view(text, length)));
+  WriteStdout(reinterpret_cast<const std::uint8_t*>(text), length);
+  if (terminal_) FlushStdout();
 }
 
 Int StandardPort::ReadFirstCode() { return FirstCode(GetStdinLine()); }
+
+bool StandardPort::Tick() {
+  Int now = ElapsedMillis();
+  if (StdoutPending() && WrappingAdd(now, -quietSince_) >= kFlushMillis) FlushStdout();
+  if (!StdoutPending()) quietSince_ = now;
+  return true;
+}
 
 Executor::Executor(const CodeStore& code, Tape& tape, CommandPort& port, Int head)
     : program_(Translate(code)), tape_(tape), port_(port), head_(head) {

@@ -24,12 +24,24 @@ class CommandPort {
   virtual bool Tick() { return true; }
 };
 
-/// Standard output and input: "." through PutStdout, "," through
-/// GetStdinLine.
+/// Standard output and input. What "." writes waits in standard output's
+/// buffer (WriteStdout) until a read of input, the end of the run, or a
+/// tick some time after it came, so that a program that goes on running
+/// shows it within 100 ms; on a terminal each number is flushed at once.
+/// "," reads with GetStdinLine.
 class StandardPort : public CommandPort {
  public:
+  /// How long written output may wait while the run goes on.
+  static constexpr Int kFlushMillis = 50;
+
+  StandardPort();
   void Write(const char* text, std::size_t length) override;
   Int ReadFirstCode() override;
+  bool Tick() override;
+
+ private:
+  bool terminal_;
+  Int quietSince_;  // last time nothing waited, or of the last flush
 };
 
 /// Runs the eleven commands. "." writes the current cell in decimal; ","
