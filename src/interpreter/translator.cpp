@@ -445,15 +445,14 @@ std::uint32_t Translator::Other(std::uint32_t i) {
 }
 
 Program Translator::Run() {
-  // Room for the most ops and entries the code can make (each command at
-  // most one op, each segment two more; at most one entry per command),
-  // reserved rather than grown: the pages of it that are not used are never
-  // touched. Past a size where address space could run short it grows.
+  // Room for as many ops and entries as programs usually make from this
+  // many commands, reserved at once rather than grown: the pages of it that
+  // are not used are never touched, and those that are, only once.
   std::size_t most = std::min<std::size_t>(n_, kReserveLimit);
-  program_.ops.reserve(3 * most + 4);
-  program_.entries.reserve(most + 2);
-  program_.loopCells.reserve(most / 2);
-  program_.loopGuards.reserve(most / 2);
+  program_.ops.reserve(most / 2 + 16);
+  program_.entries.reserve(most / 4 + 4);
+  program_.loopCells.reserve(most / 8);
+  program_.loopGuards.reserve(most / 8);
   for (std::uint32_t i = 0; i < n_;) {
     if (i == entry_) StartBlock(i);
     if (dead_) {

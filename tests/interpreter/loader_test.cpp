@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "interpreter/executor.h"
 #include "interpreter/modules.h"
 #include "runtime/legacy_string.h"
@@ -30,6 +32,32 @@ TEST(Loader, KeepsCommandsInFileOrderAsBytes) {
   ASSERT_TRUE(LoadProgram(FromBytes(path.string()), store));
   EXPECT_EQ(std::string(store.commands.begin(), store.commands.end()), "+++.<>()@#%,-");
   EXPECT_EQ(store.Length(), 13);
+}
+
+// A plain file is read in blocks, a stream with a protocol line by line:
+// both keep the command bytes of the whole file, wherever they stand against
+// the blocks, and whatever line ends, zero bytes and carriage returns stand
+// around them.
+TEST(Loader, BlocksAndLinesKeepTheSameCommands) {
+  StartProgramModule();
+  TempDir dir;
+  std::mt19937 random(5);
+  for (std::size_t size : {0, 1, 15, 16, 17, 100000, 262143, 262144, 262145, 600000}) {
+    std::string bytes(size, '\0');
+    for (char& b : bytes) {
+      unsigned kind = random() % 8;
+      b = kind < 3 ? "<>+-.,()@#%\n\r"[random() % 13] : kind == 3 ? '\0' : static_cast<char>(random());
+    }
+    std::string commands;
+    for (char b : bytes)
+      if (IsCommand(static_cast<unsigned char>(b))) commands += b;
+    auto path = dir.Write("code.txt", bytes);
+    for (std::string prefix : {"", "latin1::"}) {
+      CodeStore store;
+      ASSERT_TRUE(LoadProgram(FromBytes(prefix + path.string()), store));
+      EXPECT_EQ(std::string(store.commands.begin(), store.commands.end()), commands) << prefix << size;
+    }
+  }
 }
 
 TEST(Loader, NothingOpensNothingLoads) {
