@@ -20,6 +20,12 @@ constexpr std::size_t kMaxSegmentOps = 1 << 15;
 static_assert(kHalf < (1 << 15) && kMaxSegmentOps < (1 << 16));
 constexpr std::uint16_t kMaxWeight = 0xFFFF;
 constexpr std::uint32_t kNoEntry = 0xFFFFFFFF;
+// A segment's window cell holds the pending change of its cell in the low
+// byte and, above it, how often a change touched the cell (each touch adds
+// kTouch, and a carry out of the low byte may add one more). Segments are
+// cut at this many commands so that the count cannot wrap round to 0.
+constexpr std::uint32_t kTouch = 0x100;
+constexpr std::uint32_t kMaxSegmentCommands = 1 << 22;
 constexpr std::size_t kReserveLimit = std::size_t{1} << 24;
 
 // What each command byte does to straight-line code: the head move, the
@@ -27,8 +33,7 @@ constexpr std::size_t kReserveLimit = std::size_t{1} << 24;
 // that are no command do nothing.
 struct CommandTable {
   std::array<std::int8_t, 256> move{};
-  std::array<std::uint8_t, 256> change{};
-  std::array<std::int32_t, 256> changeMask{};  // all ones for a change
+  std::array<std::uint32_t, 256> change{};  // the change, plus one touch (see Win)
   std::array<bool, 256> other{};
   std::array<bool, 256> marker{};  // "(", ")" and the jumps that look for them
 };
@@ -37,9 +42,8 @@ constexpr CommandTable MakeCommandTable() {
   CommandTable t;
   t.move['>'] = 1;
   t.move['<'] = -1;
-  t.change['+'] = 1;
-  t.change['-'] = 255;
-  t.changeMask['+'] = t.changeMask['-'] = -1;
+  t.change['+'] = kTouch + 1;
+  t.change['-'] = kTouch + 255;
   for (unsigned char c : {'.', ',', '(', ')', '@', '#', '%'}) t.other[c] = true;
   for (unsigned char c : {'(', ')', '@', '%'}) t.marker[c] = true;
   return t;
@@ -59,7 +63,7 @@ class Translator {
   explicit Translator(const CodeStore& store)
       : code_(store.commands.data()),
         n_(static_cast<std::uint32_t>(std::min<std::uint64_t>(store.commands.size(), kReachable))),
-        delta_(2 * kHalf, 0),
+        win_(2 * kHalf, 0),
         sums_(2 * kHalf, 0),
         guards_(2 * kHalf, 0) {
     program_.code = code_;
@@ -83,7 +87,11 @@ class Translator {
   std::uint32_t Other(std::uint32_t i);
   std::uint32_t Guard(std::uint32_t i);
 
-  std::uint8_t& Delta(std::int32_t off) { return delta_[static_cast<std::size_t>(off + kHalf)]; }
+  std::uint32_t& Win(std::int32_t off) { return win_[static_cast<std::size_t>(off + kHalf)]; }
+  std::uint8_t Delta(std::int32_t off) { return static_cast<std::uint8_t>(Win(off)); }
+  void AddDelta(std::int32_t off, std::uint8_t delta) {
+    Win(off) = (Win(off) & ~std::uint32_t{0xFF}) | static_cast<std::uint8_t>(Win(off) + delta);
+  }
   void Touch(std::int32_t off) {
     low_ = std::min(low_, off);
     high_ = std::max(high_, off);
@@ -91,9 +99,10 @@ class Translator {
   bool Accessed() const { return low_ <= high_; }
   std::uint8_t Take(std::int32_t off) {
     std::uint8_t delta = Delta(off);
-    Delta(off) = 0;
+    Win(off) &= ~std::uint32_t{0xFF};
     return delta;
   }
+  void Settle();
   void Output();
   void Input(bool ifZero);
 
@@ -132,11 +141,12 @@ class Translator {
 
   // The open segment: straight-line code on one head position, its base.
   std::vector<Op> seg_;                // ops other than the changes, in order
-  std::vector<std::uint8_t> delta_;    // change not yet emitted, per offset + kHalf
+  std::vector<std::uint32_t> win_;     // change not yet emitted and touches, per offset + kHalf
   std::vector<std::uint8_t> sums_;     // scratch of the same shape, for loops
   std::vector<std::uint32_t> guards_;  // the same
   std::int32_t off_ = 0;
   std::int32_t low_ = kHalf, high_ = -kHalf;  // cells touched; none while low_ > high_
+  std::int32_t headLow_ = 0, headHigh_ = 0;  // where the head went since the last Settle
   bool pure_ = true;        // nothing but changes and guarded changes so far
   bool blockStart_ = true;  // the segment starts at an entry
   std::uint32_t block_ = 0;   // code index of the block's entry
@@ -175,26 +185,37 @@ void Translator::Bookkeep(std::uint32_t i) {
 
 // Moves and changes from i on, up to `stop`, another command, or a move that
 // would leave the segment's window. Returns where it stopped. Free of
-// branches that depend on which of the four commands comes.
+// branches that depend on which of the four commands comes: a change adds
+// to the window cell under the head, a move adds nothing to the next one.
 std::uint32_t Translator::Stretch(std::uint32_t i, std::uint32_t stop) {
-  std::int32_t off = off_, low = low_, high = high_;
-  std::uint8_t* delta = delta_.data() + kHalf;
+  std::int32_t off = off_, low = headLow_, high = headHigh_;
+  std::uint32_t* win = win_.data() + kHalf;
   for (; i < stop; ++i) {
     const std::uint8_t c = code_[i];
     if (kCommands.other[c]) break;
     const std::int32_t next = off + kCommands.move[c];
     if (next <= -kHalf || next >= kHalf) break;
     off = next;
-    delta[off] = static_cast<std::uint8_t>(delta[off] + kCommands.change[c]);
-    // A change widens the touched range to the head; a move leaves it.
-    const std::int32_t changed = kCommands.changeMask[c];
-    low = std::min(low, (off & changed) | (kHalf & ~changed));
-    high = std::max(high, (off & changed) | (-kHalf & ~changed));
+    win[off] += kCommands.change[c];
+    low = std::min(low, off);
+    high = std::max(high, off);
   }
   off_ = off;
-  low_ = low;
-  high_ = high;
+  headLow_ = low;
+  headHigh_ = high;
   return i;
+}
+
+// The cells the head went to since the last call that a change touched
+// join the touched range; their changes stay pending.
+void Translator::Settle() {
+  for (std::int32_t off = headLow_; off <= headHigh_; ++off) {
+    if (Win(off) >= kTouch) {
+      Touch(off);
+      Win(off) &= 0xFF;
+    }
+  }
+  headLow_ = headHigh_ = off_;
 }
 
 void Translator::Output() {
@@ -229,6 +250,7 @@ void Translator::ResetSegment() {
   off_ = 0;
   low_ = kHalf;
   high_ = -kHalf;
+  headLow_ = headHigh_ = 0;
   pure_ = true;
   blockStart_ = false;
 }
@@ -237,6 +259,7 @@ void Translator::ResetSegment() {
 // it touches, its ops, its pending changes, then `end`.
 void Translator::Close(const Op& end, bool hasEnd, std::uint32_t nextSource) {
   std::vector<Op>& ops = program_.ops;
+  Settle();
   if (Accessed()) {  // else there are neither ops nor changes
     std::size_t reach = ops.size();
     Op op = MakeOp(OpCode::Reach, low_);
@@ -249,6 +272,7 @@ void Translator::Close(const Op& end, bool hasEnd, std::uint32_t nextSource) {
     ResetSegment();
   } else {
     off_ = 0;
+    headLow_ = headHigh_ = 0;
     pure_ = true;
     blockStart_ = false;
   }
@@ -266,6 +290,7 @@ std::uint32_t Translator::ClearIdiom(std::uint32_t i) {
   // A change of the cell just before is dead: the Clear stores 0 over it,
   // and the Clear makes the cell exist itself.
   Take(off_);
+  Settle();
   if (seg_.empty() && low_ == off_ && high_ == off_) {
     low_ = kHalf;
     high_ = -kHalf;
@@ -282,6 +307,7 @@ std::uint32_t Translator::ClearIdiom(std::uint32_t i) {
 // the "%" goes back; at 0 the run goes on after the ")".
 void Translator::LoopTail(std::uint32_t i, std::uint32_t target) {
   Touch(off_);
+  Settle();
   if (blockStart_ && target == block_ && off_ == 0 && pure_) {
     WholeLoop(Take(0));
     return;
@@ -309,7 +335,7 @@ void Translator::WholeLoop(std::uint8_t tailAdd) {
     op.a = sums[op.off];
     ++place[op.off];
   }
-  Delta(0) = static_cast<std::uint8_t>(Delta(0) + tailAdd);
+  AddDelta(0, tailAdd);
   // The cells: those with guards first, each with its guards' places in
   // the loop's list, then the others that change, and the counter.
   std::vector<LoopCell>& cells = program_.loopCells;
@@ -459,7 +485,7 @@ Program Translator::Run() {
       Bookkeep(i++);  // nothing here runs, but the markers count
       continue;
     }
-    i = Stretch(i, std::min(entry_, n_));
+    i = Stretch(i, std::min({entry_, n_, source_ + kMaxSegmentCommands}));
     if (i >= n_ || i == entry_) continue;
     if (!kCommands.other[code_[i]] || seg_.size() >= kMaxSegmentOps) {
       CloseFallThrough(i);  // out of the window, or a long segment: a fresh one
