@@ -219,13 +219,15 @@ bool Executor::Run() {
     ++pc;      \
     DISPATCH(); \
   } while (0)
-#define REFRESH()                 \
-  do {                            \
-    store = tape_.Storage();      \
-    zero = tape_.Zero();          \
-    low = -tape_.Origin();        \
-    high = tape_.Extent();        \
-    at = Long{head} + zero;       \
+  // When every segment is to go command by command, no cell counts as
+  // existing, so that every Reach takes its slow road.
+#define REFRESH()                                        \
+  do {                                                   \
+    store = tape_.Storage();                             \
+    zero = tape_.Zero();                                 \
+    low = stepwise_ ? kHighestHead : -tape_.Origin();    \
+    high = stepwise_ ? kLowestHead : tape_.Extent();     \
+    at = Long{head} + zero;                              \
   } while (0)
 #define MOVE(by)                     \
   do {                               \
@@ -246,7 +248,7 @@ bool Executor::Run() {
   do {                                                             \
     Long p0 = Long{head} + (first), p1 = Long{head} + (last);      \
     if (p0 < low || p1 >= high) [[unlikely]] {                     \
-      if (p0 < kLowestHead || p1 > kHighestHead) {                 \
+      if (p0 < kLowestHead || p1 > kHighestHead || stepwise_) {    \
         TICK(1);                                                   \
         head_ = head;                                              \
         pc = ops + RunStepwise(source);                            \

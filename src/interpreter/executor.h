@@ -66,7 +66,10 @@ class Executor {
   /// Roughly how many operations run between two calls of the port's Tick.
   void SetTickInterval(Long interval) noexcept { tickInterval_ = interval < 1 ? 1 : interval; }
 
-  const Program& Translated() const noexcept { return program_; }
+  /// For tests: every segment that touches cells runs command by command,
+  /// as where the head wraps around, and comes back to the translated code
+  /// where a jump lands.
+  void SetStepwise(bool on) noexcept { stepwise_ = on; }
 
  private:
   /// Runs commands one by one from `index` until the run reaches a jump
@@ -90,6 +93,7 @@ class Executor {
   CommandPort& port_;
   Int head_;
   Long tickInterval_ = kDefaultTickInterval;
+  bool stepwise_ = false;
 };
 
 /// Adds with 32-bit wrap-around.

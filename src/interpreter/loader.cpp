@@ -22,6 +22,15 @@ constexpr std::array<bool, 128> MakeCommandTable() {
 
 constexpr std::array<bool, 128> kIsCommand = MakeCommandTable();
 
+// The same for every byte value, as a count to add.
+constexpr std::array<std::uint8_t, 256> MakeKeepTable() {
+  std::array<std::uint8_t, 256> table{};
+  for (const char* c = kCommandSet; *c; ++c) table[static_cast<unsigned char>(*c)] = 1;
+  return table;
+}
+
+constexpr std::array<std::uint8_t, 256> kKeep = MakeKeepTable();
+
 // A plain file is read in blocks of this size, into the same buffer.
 constexpr Int kBlockSize = 1 << 18;
 // Room for the commands of a plain file is reserved up to its size, but no
@@ -42,22 +51,24 @@ bool HoldsCommand(const std::uint8_t* bytes) {
   return (words[0] | words[1]) != 0;
 }
 
-// The command bytes of `bytes`, in order, to `out`, which has room for
-// `count`; returns how many. Commentary goes sixteen bytes at a time;
-// around a command every byte is copied and the count moves by whether it
-// was one, so that no branch depends on the text.
-std::size_t KeepCommands(const std::uint8_t* bytes, std::size_t count, std::uint8_t* out) {
+// Moves the command bytes of `bytes` to its front, in order; returns how
+// many. Commentary goes sixteen bytes at a time; around a command every
+// byte is copied and the count moves by whether it was one, so that no
+// branch depends on the text. (A byte is only written where one was read.)
+std::size_t KeepCommands(std::uint8_t* bytes, std::size_t count) {
   std::size_t kept = 0, i = 0;
   for (; i + 16 <= count; i += 16) {
     if (!HoldsCommand(bytes + i)) continue;
     for (std::size_t j = i; j < i + 16; ++j) {
-      out[kept] = bytes[j];
-      kept += kIsCommand[bytes[j] & 0x7F] & (bytes[j] < 128);
+      std::uint8_t b = bytes[j];
+      bytes[kept] = b;
+      kept += kKeep[b];
     }
   }
   for (; i < count; ++i) {
-    out[kept] = bytes[i];
-    kept += kIsCommand[bytes[i] & 0x7F] & (bytes[i] < 128);
+    std::uint8_t b = bytes[i];
+    bytes[kept] = b;
+    kept += kKeep[b];
   }
   return kept;
 }
@@ -83,10 +94,9 @@ void LoadLines(TStream& stream, CodeStore& store) {
 void LoadBlocks(TCStream& file, CodeStore& store) {
   store.commands.reserve(static_cast<std::size_t>(std::min(std::max(file.Size(), Int{0}), kReserveLimit)));
   std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kBlockSize]);
-  std::unique_ptr<std::uint8_t[]> kept(new std::uint8_t[kBlockSize]);
   while (Int got = file.Read(block.get(), kBlockSize)) {
-    std::size_t count = KeepCommands(block.get(), static_cast<std::size_t>(got), kept.get());
-    store.commands.insert(store.commands.end(), kept.get(), kept.get() + count);
+    std::size_t count = KeepCommands(block.get(), static_cast<std::size_t>(got));
+    store.commands.insert(store.commands.end(), block.get(), block.get() + count);
   }
 }
 

@@ -35,7 +35,6 @@ struct CommandTable {
   std::array<std::int8_t, 256> move{};
   std::array<std::uint32_t, 256> change{};  // the change, plus one touch (see Win)
   std::array<bool, 256> other{};
-  std::array<bool, 256> marker{};  // "(", ")" and the jumps that look for them
 };
 
 constexpr CommandTable MakeCommandTable() {
@@ -45,7 +44,6 @@ constexpr CommandTable MakeCommandTable() {
   t.change['+'] = kTouch + 1;
   t.change['-'] = kTouch + 255;
   for (unsigned char c : {'.', ',', '(', ')', '@', '#', '%'}) t.other[c] = true;
-  for (unsigned char c : {'(', ')', '@', '%'}) t.marker[c] = true;
   return t;
 }
 
@@ -115,6 +113,13 @@ class Translator {
     Close(end, true, nextSource);
   }
   void CloseFallThrough(std::uint32_t nextSource) {
+    if (seg_.empty() && off_ == 0 && headLow_ == 0 && headHigh_ == 0 && !Accessed() && Win(0) < kTouch) {
+      // Nothing to emit: the common case between two entries close together.
+      pure_ = true;
+      blockStart_ = false;
+      source_ = nextSource;
+      return;
+    }
     Op move = MakeOp(OpCode::Move);
     move.x = off_;
     Close(move, off_ != 0, nextSource);
@@ -123,13 +128,19 @@ class Translator {
   std::uint32_t ClearIdiom(std::uint32_t i);
   void LoopTail(std::uint32_t i, std::uint32_t target);
   void WholeLoop(std::uint8_t tailAdd);
-  void JumpTo(std::uint32_t target) { fixups_.push_back({static_cast<std::uint32_t>(program_.ops.size() - 1), target}); }
+  void JumpTo(std::uint32_t target);
+  void Seek() { seeking_.push_back(static_cast<std::uint32_t>(program_.ops.size() - 1)); }
+  void Taken(std::uint32_t target, std::uint32_t op);
 
   const std::uint8_t* code_;
   std::uint32_t n_;
   Program program_;
-  std::vector<Fixup> fixups_;
-  std::vector<std::uint32_t> forward_;  // ops waiting for the next ")"
+  std::vector<Fixup> ahead_;            // jumps to entries still to come
+  std::vector<std::uint32_t> seeking_;  // "@" jumps waiting for the next ")"
+  // Op indices of the entries a "%" can go back to: after the last "(",
+  // and at index 1; whether a jump went there yet.
+  std::uint32_t openOp_ = 0, firstOp_ = 0;
+  bool openTaken_ = false, firstTaken_ = false;
 
   // The next place a jump may land, and the one after it when a "#" stands
   // just before that one (a skip from the "#" lands there).
@@ -160,7 +171,24 @@ class Translator {
 // after the "#" (where a skip from it lands).
 void Translator::StartBlock(std::uint32_t i) {
   if (!dead_) CloseFallThrough(i);
-  program_.entries.push_back({i, static_cast<std::uint32_t>(program_.ops.size())});
+  const std::uint32_t op = static_cast<std::uint32_t>(program_.ops.size());
+  if (i == lastOpen_ + 1) {
+    openOp_ = op;
+    openTaken_ = false;
+  }
+  if (i == 1) firstOp_ = op;
+  bool taken = false;
+  for (std::size_t k = 0; k < ahead_.size();) {
+    if (ahead_[k].target == i) {
+      program_.ops[ahead_[k].op].y = op;
+      ahead_[k] = ahead_.back();
+      ahead_.pop_back();
+      taken = true;
+    } else {
+      ++k;
+    }
+  }
+  if (taken) Taken(i, op);
   dead_ = false;
   blockStart_ = true;
   block_ = i;
@@ -174,13 +202,38 @@ void Translator::Bookkeep(std::uint32_t i) {
     lastOpen_ = i;
     entry_ = i + 1;
   } else if (code_[i] == ')') {
-    for (std::uint32_t op : forward_) fixups_.push_back({op, i + 1});
-    forward_.clear();
+    for (std::uint32_t op : seeking_) ahead_.push_back({op, i + 1});
+    seeking_.clear();
     if (seek_) entry_ = i + 1;
     seek_ = false;
   } else if (code_[i] == '@') {
     seek_ = true;
   }
+}
+
+// Points the jump just emitted at the entry `target`: one already made (a
+// "%" goes back to just after the last "(", or to index 1), or one to come.
+// Entries that jumps reach are listed for runs that go command by command.
+void Translator::JumpTo(std::uint32_t target) {
+  const std::uint32_t op = static_cast<std::uint32_t>(program_.ops.size() - 1);
+  if (target == lastOpen_ + 1 && target < source_ && lastOpen_ > 0) {
+    program_.ops[op].y = openOp_;
+    Taken(target, openOp_);
+  } else if (target == 1 && target < source_) {
+    program_.ops[op].y = firstOp_;
+    Taken(target, firstOp_);
+  } else {
+    ahead_.push_back({op, target});
+  }
+}
+
+// Lists the entry at code index `target`, op `op` (once, where that is
+// cheap to know).
+void Translator::Taken(std::uint32_t target, std::uint32_t op) {
+  bool* once = target == 1 ? &firstTaken_ : target == lastOpen_ + 1 ? &openTaken_ : nullptr;
+  if (once && *once) return;
+  if (once) *once = true;
+  program_.entries.push_back({target, op});
 }
 
 // Moves and changes from i on, up to `stop`, another command, or a move that
@@ -372,6 +425,9 @@ void Translator::WholeLoop(std::uint8_t tailAdd) {
     Op loop = MakeOp(OpCode::Loop);
     loop.x = static_cast<std::int32_t>(program_.loops.size());
     program_.loops.push_back(shape);
+    // Nothing jumps here, but a run that goes command by command through the
+    // loop comes back to it, and should not stay slow.
+    Taken(block_, static_cast<std::uint32_t>(program_.ops.size()));
     program_.ops.push_back(loop);
   }
   ResetSegment();
@@ -428,7 +484,7 @@ std::uint32_t Translator::Guard(std::uint32_t i) {
         return i + 2;
       }
       CloseWithTest(MakeOp(OpCode::JumpIfZero), i + 2);
-      forward_.push_back(static_cast<std::uint32_t>(program_.ops.size() - 1));
+      Seek();
       break;
     default:
       break;  // "#" (skipped or run, it sets nothing) or no command at all
@@ -451,7 +507,7 @@ std::uint32_t Translator::Other(std::uint32_t i) {
       Op jump = MakeOp(OpCode::Jump);
       jump.x = off_;
       Close(jump, true, i + 1);
-      forward_.push_back(static_cast<std::uint32_t>(program_.ops.size() - 1));
+      Seek();
       dead_ = true;
       break;
     }
@@ -476,7 +532,6 @@ Program Translator::Run() {
   // are not used are never touched, and those that are, only once.
   std::size_t most = std::min<std::size_t>(n_, kReserveLimit);
   program_.ops.reserve(most / 2 + 16);
-  program_.entries.reserve(most / 4 + 4);
   program_.loopCells.reserve(most / 8);
   program_.loopGuards.reserve(most / 8);
   for (std::uint32_t i = 0; i < n_;) {
@@ -496,9 +551,11 @@ Program Translator::Run() {
   if (!dead_) CloseFallThrough(n_);
   std::uint32_t end = static_cast<std::uint32_t>(program_.ops.size());
   program_.ops.push_back(MakeOp(OpCode::End));
+  // Jumps to the end of the code, or to a ")" that never comes, end the run.
+  for (std::uint32_t op : seeking_) program_.ops[op].y = end;
+  for (const Fixup& f : ahead_) program_.ops[f.op].y = end;
+  std::sort(program_.entries.begin(), program_.entries.end());
   program_.entries.push_back({n_, end});
-  for (std::uint32_t op : forward_) program_.ops[op].y = end;  // no ")" follows: the run ends
-  for (const Fixup& f : fixups_) program_.ops[f.op].y = f.target >= n_ ? end : program_.EntryAt(f.target);
   return std::move(program_);
 }
 

@@ -101,13 +101,15 @@ class ScriptedPort : public CommandPort {
   Long ticks_;
 };
 
-Outcome RunTranslated(const std::string& code, const std::vector<Int>& input, Int head, Long ticks) {
+Outcome RunTranslated(const std::string& code, const std::vector<Int>& input, Int head, Long ticks,
+                      bool stepwise = false) {
   CodeStore store;
   store.commands.assign(code.begin(), code.end());
   Tape tape;
   ScriptedPort port(input, ticks);
   Executor executor(store, tape, port, head);
   executor.SetTickInterval(1);
+  executor.SetStepwise(stepwise);
   Outcome o;
   o.finished = executor.Run();
   o.output = port.output;
@@ -225,6 +227,12 @@ TEST(Executor, AgreesWithRunningCommandsOneByOne) {
     if (!plain.finished) continue;
     Outcome translated = RunTranslated(code, input, Executor::kInitialHead, budget + 100);
     ASSERT_EQ(translated, plain) << "code: " << code;
+    // The road back from going command by command (taken where the head
+    // wraps around) must land where the translated code goes on.
+    if (round % 4 == 0) {
+      Outcome stepwise = RunTranslated(code, input, Executor::kInitialHead, budget + 100, true);
+      ASSERT_EQ(stepwise, plain) << "command by command, code: " << code;
+    }
     ++compared;
   }
   EXPECT_GT(compared, rounds / 3);
