@@ -42,23 +42,34 @@ constexpr Int kReserveLimit = 1 << 26;
 typedef std::uint8_t Bytes16 __attribute__((vector_size(16)));
 typedef std::uint64_t Words2 __attribute__((vector_size(16)));
 
-bool HoldsCommand(const std::uint8_t* bytes) {
+enum class Held { None, Some, All };
+
+// Whether the sixteen bytes hold commands.
+Held HeldCommands(const std::uint8_t* bytes) {
   Bytes16 v;
   std::memcpy(&v, bytes, sizeof v);
   Bytes16 hit = (v == '<') | (v == '>') | (v == '+') | (v == '-') | (v == '.') | (v == ',') | (v == '(') |
                 (v == ')') | (v == '@') | (v == '#') | (v == '%');
   Words2 words = reinterpret_cast<Words2>(hit);
-  return (words[0] | words[1]) != 0;
+  if ((words[0] | words[1]) == 0) return Held::None;
+  return (words[0] & words[1]) == ~std::uint64_t{0} ? Held::All : Held::Some;
 }
 
 // Moves the command bytes of `bytes` to its front, in order; returns how
-// many. Commentary goes sixteen bytes at a time; around a command every
-// byte is copied and the count moves by whether it was one, so that no
-// branch depends on the text. (A byte is only written where one was read.)
+// many. Commentary, and code without commentary, go sixteen bytes at a
+// time; where they mix every byte is copied and the count moves by whether
+// it was one, so that no branch depends on the text. (Bytes are only
+// written where bytes were read.)
 std::size_t KeepCommands(std::uint8_t* bytes, std::size_t count) {
   std::size_t kept = 0, i = 0;
   for (; i + 16 <= count; i += 16) {
-    if (!HoldsCommand(bytes + i)) continue;
+    Held held = HeldCommands(bytes + i);
+    if (held == Held::None) continue;
+    if (held == Held::All) {
+      std::memmove(bytes + kept, bytes + i, 16);
+      kept += 16;
+      continue;
+    }
     for (std::size_t j = i; j < i + 16; ++j) {
       std::uint8_t b = bytes[j];
       bytes[kept] = b;
