@@ -62,7 +62,9 @@ Executor::Executor(const CodeStore& code, Tape& tape, CommandPort& port, Int hea
   std::uint32_t cells = 0;
   for (const LoopShape& shape : program_.loops) cells = std::max(cells, shape.cellsEnd - shape.cellsBegin);
   loopBase_.resize(cells);
-  loopFire_.resize(cells);
+  loopStep_.resize(cells);
+  loopLink_.resize(cells);
+  loopDay_.fill(-1);
 }
 
 void Executor::WriteCell(std::uint8_t value, Int times) {
@@ -88,7 +90,10 @@ bool Executor::Tick() { return port_.Tick(); }
 // guards fires, so the iteration in which one first fires, and the one after
 // which the counter reads 0, follow from the cell's value alone. The run
 // goes from one such iteration to the next, working out only the cells whose
-// guards fire there.
+// guards fire there. Those iterations all lie within 256 of the next one to
+// run, so the cells wait in a calendar of 256 days. A cell that a firing
+// brings back to the value it had before is caught in a loop of its own: it
+// fires alike in every iteration from then on and keeps that value.
 Executor::LoopEnd Executor::RunLoop(const LoopShape& shape, std::uint8_t* head, Long& work) {
   constexpr std::uint32_t kNone = 0xFFFFFFFF;
   // Rounds before the run may tick: each takes at most 256 iterations, so
@@ -98,61 +103,97 @@ Executor::LoopEnd Executor::RunLoop(const LoopShape& shape, std::uint8_t* head, 
   const LoopGuard* guards = program_.loopGuards.data() + shape.guardsBegin;
   const std::uint32_t count = shape.cellsEnd - shape.cellsBegin;
   const std::uint32_t counter = shape.counter;
-  std::uint8_t* base = loopBase_.data();   // value before iteration 0, as firings changed it
-  std::uint32_t* fire = loopFire_.data();  // first iteration in which a guard of the cell fires
+  std::uint8_t* base = loopBase_.data();  // value before iteration 0, as firings changed it
+  std::uint8_t* step = loopStep_.data();  // change per iteration: the cell's, or 0 once caught
+  std::int32_t* link = loopLink_.data();  // the next cell on the same day
+  std::array<std::int32_t, 256>& day = loopDay_;  // first cell per day, -1 for none
+  std::array<std::uint64_t, 4> busy{};     // the days with cells
   auto value = [&](std::uint32_t c, std::uint32_t t) {  // at the start of iteration t
-    return static_cast<std::uint8_t>(base[c] + t * cells[c].step);
+    return static_cast<std::uint8_t>(base[c] + t * step[c]);
   };
-  auto firstFire = [&](std::uint32_t c, std::uint32_t t) {  // from iteration t on
+  auto schedule = [&](std::uint32_t c, std::uint32_t t) {  // the first firing from iteration t on
     std::uint32_t first = kNone;
     std::uint8_t v = value(c, t);
     for (std::uint32_t g = cells[c].guardsBegin; g < cells[c].guardsEnd; ++g) {
-      Int j = FirstZero(static_cast<std::uint8_t>(v + guards[g].before), cells[c].step);
+      Int j = FirstZero(static_cast<std::uint8_t>(v + guards[g].before), step[c]);
       if (j != kNever) first = std::min(first, t + static_cast<std::uint32_t>(j));
     }
-    return first;
+    if (first == kNone) return;
+    std::uint32_t d = first & 255;
+    link[c] = day[d];
+    day[d] = static_cast<std::int32_t>(c);
+    busy[d >> 6] |= std::uint64_t{1} << (d & 63);
+  };
+  auto nextDay = [&](std::uint32_t t) {  // the first iteration from t on with cells, or kNone
+    std::uint32_t from = t & 255;
+    for (std::uint32_t k = 0; k <= 4; ++k) {
+      std::uint32_t w = ((from >> 6) + k) & 3;
+      std::uint64_t bits = busy[w];
+      if (k == 0) bits &= ~std::uint64_t{0} << (from & 63);
+      if (k == 4) bits &= (std::uint64_t{1} << (from & 63)) - 1;
+      if (bits) return t + (((w << 6) + static_cast<std::uint32_t>(__builtin_ctzll(bits)) - from) & 255);
+    }
+    return kNone;
   };
   auto lastIteration = [&](std::uint32_t t) {  // the first from t on at whose end the counter reads 0
-    Int j = FirstZero(value(counter, t + 1), cells[counter].step);
+    Int j = FirstZero(value(counter, t + 1), step[counter]);
     return j == kNever ? kNone : t + static_cast<std::uint32_t>(j);
   };
-  auto store = [&](std::uint32_t t) {
+  auto finish = [&](std::uint32_t t) {
     for (std::uint32_t c = 0; c < count; ++c) head[cells[c].off] = value(c, t);
+    for (std::uint32_t w = 0; w < 4; ++w)
+      for (std::uint64_t bits = busy[w]; bits; bits &= bits - 1)
+        day[(w << 6) + static_cast<std::uint32_t>(__builtin_ctzll(bits))] = -1;
   };
 
-  for (std::uint32_t c = 0; c < count; ++c) base[c] = head[cells[c].off];
-  for (std::uint32_t c = 0; c < shape.guarded; ++c) fire[c] = firstFire(c, 0);
+  for (std::uint32_t c = 0; c < count; ++c) {
+    base[c] = head[cells[c].off];
+    step[c] = cells[c].step;
+  }
+  for (std::uint32_t c = 0; c < shape.guarded; ++c) schedule(c, 0);
+  work += shape.guarded + 1;
   std::uint32_t last = lastIteration(0);
   std::uint32_t done = 0;  // iterations run
   for (Long round = 0; round < rounds; ++round) {
-    std::uint32_t next = last;
-    for (std::uint32_t c = 0; c < shape.guarded; ++c) next = std::min(next, fire[c]);
+    std::uint32_t firing = nextDay(done);
+    std::uint32_t next = std::min(firing, last);
     if (next == kNone) return LoopEnd::Never;
-    work += shape.guarded + 1;
     bool counterFired = false;
-    for (std::uint32_t c = 0; c < shape.guarded; ++c) {
-      if (fire[c] != next) continue;
-      // Iteration `next` for this cell: guards in body order, each seeing
-      // the changes of those that fired before it.
-      std::uint8_t v = value(c, next), extra = 0;
-      for (std::uint32_t g = cells[c].guardsBegin; g < cells[c].guardsEnd; ++g)
-        if (static_cast<std::uint8_t>(v + guards[g].before + extra) == 0)
-          extra = static_cast<std::uint8_t>(extra + guards[g].change);
-      base[c] = static_cast<std::uint8_t>(base[c] + extra);
-      fire[c] = firstFire(c, next + 1);
-      counterFired = counterFired || c == counter;
-      work += cells[c].guardsEnd - cells[c].guardsBegin;
+    if (firing == next) {
+      std::uint32_t d = next & 255;
+      std::int32_t c = day[d];
+      day[d] = -1;
+      busy[d >> 6] &= ~(std::uint64_t{1} << (d & 63));
+      for (; c >= 0;) {
+        std::uint32_t cell = static_cast<std::uint32_t>(c);
+        c = link[cell];
+        // Iteration `next` for this cell: guards in body order, each seeing
+        // the changes of those that fired before it.
+        std::uint8_t v = value(cell, next), extra = 0;
+        for (std::uint32_t g = cells[cell].guardsBegin; g < cells[cell].guardsEnd; ++g)
+          if (static_cast<std::uint8_t>(v + guards[g].before + extra) == 0)
+            extra = static_cast<std::uint8_t>(extra + guards[g].change);
+        if (static_cast<std::uint8_t>(step[cell] + extra) == 0) {
+          base[cell] = v;  // caught: the same value for good
+          step[cell] = 0;
+        } else {
+          base[cell] = static_cast<std::uint8_t>(base[cell] + extra);
+          schedule(cell, next + 1);
+        }
+        counterFired = counterFired || cell == counter;
+        work += cells[cell].guardsEnd - cells[cell].guardsBegin + 1;
+      }
     }
     done = next + 1;
     if (next == last || counterFired) {
       if (value(counter, done) == 0) {
-        store(done);
+        finish(done);
         return LoopEnd::Done;
       }
       last = lastIteration(done);
     }
   }
-  store(done);
+  finish(done);
   return LoopEnd::Later;
 }
 

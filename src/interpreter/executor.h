@@ -1,6 +1,7 @@
 // Command execution: runs the code store against the tape.
 #pragma once
 
+#include <array>
 #include <cstddef>
 
 #include "interpreter/loader.h"
@@ -87,8 +88,10 @@ class Executor {
   void WriteCell(std::uint8_t value, Int times);
 
   Program program_;
-  std::vector<std::uint8_t> loopBase_;   // per cell of the loop running
-  std::vector<std::uint32_t> loopFire_;  // per cell of the loop running
+  std::vector<std::uint8_t> loopBase_;  // per cell of the loop running
+  std::vector<std::uint8_t> loopStep_;
+  std::vector<std::int32_t> loopLink_;
+  std::array<std::int32_t, 256> loopDay_;
   Tape& tape_;
   CommandPort& port_;
   Int head_;

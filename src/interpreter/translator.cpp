@@ -147,7 +147,6 @@ class Translator {
   std::uint32_t entry_ = 1;
   std::uint32_t skipEntry_ = kNoEntry;
   std::uint32_t lastOpen_ = 0;  // last "(" so far, 0 when none (the same for "%")
-  bool seek_ = false;           // an "@" since the last ")"
   bool dead_ = false;           // after an unconditional jump, until the next entry
 
   // The open segment: straight-line code on one head position, its base.
@@ -164,11 +163,12 @@ class Translator {
   std::uint32_t source_ = 0;  // code index of the segment's first command
 };
 
-// Where jumps can land, known as the translation goes: after a ")" that an
-// "@" before it finds, after every "(" (whether a "%" finds it or not: a
-// block boundary too many costs little), at index 1 (where a "%" that finds
-// no "(" resumes), and, when a "#" stands just before one of these, two
-// after the "#" (where a skip from it lands).
+// Where jumps can land, known as the translation goes: after a ")" that a
+// jump made from an "@" before it finds (an "@" taken into a whole loop or
+// a fused loop tail makes no jump), after every "(" (whether a "%" finds it
+// or not: a block boundary too many costs little), at index 1 (where a "%"
+// that finds no "(" resumes), and, when a "#" stands just before one of
+// these, two after the "#" (where a skip from it lands).
 void Translator::StartBlock(std::uint32_t i) {
   if (!dead_) CloseFallThrough(i);
   const std::uint32_t op = static_cast<std::uint32_t>(program_.ops.size());
@@ -201,13 +201,10 @@ void Translator::Bookkeep(std::uint32_t i) {
   if (code_[i] == '(') {
     lastOpen_ = i;
     entry_ = i + 1;
-  } else if (code_[i] == ')') {
+  } else if (code_[i] == ')' && !seeking_.empty()) {
     for (std::uint32_t op : seeking_) ahead_.push_back({op, i + 1});
     seeking_.clear();
-    if (seek_) entry_ = i + 1;
-    seek_ = false;
-  } else if (code_[i] == '@') {
-    seek_ = true;
+    entry_ = i + 1;
   }
 }
 
@@ -351,8 +348,8 @@ std::uint32_t Translator::ClearIdiom(std::uint32_t i) {
   StartBlock(i + 1);
   program_.ops.push_back(MakeOp(OpCode::Clear));
   blockStart_ = false;
-  seek_ = true;
   Bookkeep(i + 5);
+  source_ = i + 6;
   return i + 5;
 }
 
@@ -363,6 +360,7 @@ void Translator::LoopTail(std::uint32_t i, std::uint32_t target) {
   Settle();
   if (blockStart_ && target == block_ && off_ == 0 && pure_) {
     WholeLoop(Take(0));
+    source_ = i + 4;
     return;
   }
   CloseWithTest(MakeOp(OpCode::JumpIfNonZero), i + 4);
@@ -478,7 +476,6 @@ std::uint32_t Translator::Guard(std::uint32_t i) {
       break;
     }
     case '@':
-      seek_ = true;
       if (i + 3 < n_ && code_[i + 2] == '%' && code_[i + 3] == ')') {
         LoopTail(i, BackTarget(i + 2));
         return i + 2;
@@ -503,7 +500,6 @@ std::uint32_t Translator::Other(std::uint32_t i) {
       return ClearIdiom(i);
     case ')': Bookkeep(i); break;
     case '@': {
-      seek_ = true;
       Op jump = MakeOp(OpCode::Jump);
       jump.x = off_;
       Close(jump, true, i + 1);
