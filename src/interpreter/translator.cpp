@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <cstdlib>
 
 namespace corvid {
 
@@ -240,16 +241,23 @@ void Translator::Taken(std::uint32_t target, std::uint32_t op) {
 std::uint32_t Translator::Stretch(std::uint32_t i, std::uint32_t stop) {
   std::int32_t off = off_, low = headLow_, high = headHigh_;
   std::uint32_t* win = win_.data() + kHalf;
-  for (; i < stop; ++i) {
-    const std::uint8_t c = code_[i];
-    if (kCommands.other[c]) break;
-    const std::int32_t next = off + kCommands.move[c];
-    if (next <= -kHalf || next >= kHalf) break;
-    off = next;
-    win[off] += kCommands.change[c];
-    low = std::min(low, off);
-    high = std::max(high, off);
+  for (;;) {
+    // The head moves one cell per command at most, so for this many
+    // commands it cannot leave the window.
+    const std::uint32_t room = static_cast<std::uint32_t>(kHalf - 1 - std::abs(off));
+    const std::uint32_t safe = stop - i > room ? i + room : stop;
+    if (safe == i) break;
+    for (; i < safe; ++i) {
+      const std::uint8_t c = code_[i];
+      if (kCommands.other[c]) goto done;
+      off += kCommands.move[c];
+      win[off] += kCommands.change[c];
+      low = std::min(low, off);
+      high = std::max(high, off);
+    }
+    if (i == stop) break;
   }
+done:
   off_ = off;
   headLow_ = low;
   headHigh_ = high;
