@@ -44,10 +44,8 @@ typedef std::uint64_t Words2 __attribute__((vector_size(16)));
 
 enum class Held { None, Some, All };
 
-// Whether the sixteen bytes hold commands.
-Held HeldCommands(const std::uint8_t* bytes) {
-  Bytes16 v;
-  std::memcpy(&v, bytes, sizeof v);
+// Whether the sixteen bytes `v` hold commands.
+Held HeldCommands(Bytes16 v) {
   Bytes16 hit = (v == '<') | (v == '>') | (v == '+') | (v == '-') | (v == '.') | (v == ',') | (v == '(') |
                 (v == ')') | (v == '@') | (v == '#') | (v == '%');
   Words2 words = reinterpret_cast<Words2>(hit);
@@ -63,15 +61,19 @@ Held HeldCommands(const std::uint8_t* bytes) {
 std::size_t KeepCommands(std::uint8_t* bytes, std::size_t count) {
   std::size_t kept = 0, i = 0;
   for (; i + 16 <= count; i += 16) {
-    Held held = HeldCommands(bytes + i);
+    // A copy, so that the stores below cannot be taken to change what is
+    // still to be read.
+    Bytes16 v;
+    std::memcpy(&v, bytes + i, sizeof v);
+    Held held = HeldCommands(v);
     if (held == Held::None) continue;
     if (held == Held::All) {
-      std::memmove(bytes + kept, bytes + i, 16);
+      std::memcpy(bytes + kept, &v, sizeof v);
       kept += 16;
       continue;
     }
-    for (std::size_t j = i; j < i + 16; ++j) {
-      std::uint8_t b = bytes[j];
+    for (int j = 0; j < 16; ++j) {
+      std::uint8_t b = v[j];
       bytes[kept] = b;
       kept += kKeep[b];
     }

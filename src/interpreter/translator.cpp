@@ -126,6 +126,7 @@ class Translator {
     Close(move, off_ != 0, nextSource);
   }
   void ResetSegment();
+  bool ClearAt(std::uint32_t i) const;
   std::uint32_t ClearIdiom(std::uint32_t i);
   void LoopTail(std::uint32_t i, std::uint32_t target);
   void WholeLoop(std::uint8_t tailAdd);
@@ -338,15 +339,22 @@ void Translator::Close(const Op& end, bool hasEnd, std::uint32_t nextSource) {
   source_ = nextSource;
 }
 
-// "( - # @ % )" or "( + # @ % )" from the "(" at i: a Clear at the entry
-// after the "(", as the general road below would make it, only sooner, for
-// the idiom is common. Returns the index of the last command it took.
+// Whether "( - # @ % )" or "( + # @ % )" stands from i.
+bool Translator::ClearAt(std::uint32_t i) const {
+  return i + 5 < n_ && code_[i] == '(' && (code_[i + 1] == '-' || code_[i + 1] == '+') && code_[i + 2] == '#' &&
+         code_[i + 3] == '@' && code_[i + 4] == '%' && code_[i + 5] == ')';
+}
+
+// The clear idiom from the "(" at i: a Clear at the entry after the "(", as
+// the general road below would make it, only sooner, for the idiom is
+// common. More clears of the same cell with nothing but changes between
+// them are the same Clear: whichever of their entries a jump lands on, the
+// cell ends at 0 there, and the changes between are stored over. Returns
+// the index of the last command it took.
 std::uint32_t Translator::ClearIdiom(std::uint32_t i) {
-  if (i + 5 >= n_ || (code_[i + 1] != '-' && code_[i + 1] != '+') || code_[i + 2] != '#' || code_[i + 3] != '@' ||
-      code_[i + 4] != '%' || code_[i + 5] != ')' || skipEntry_ != kNoEntry)
-    return i;
-  // A change of the cell just before is dead: the Clear stores 0 over it,
-  // and the Clear makes the cell exist itself.
+  if (!ClearAt(i) || skipEntry_ != kNoEntry) return i;
+  // A change of the cell just before is dead too, and the Clear makes the
+  // cell exist itself.
   Take(off_);
   Settle();
   if (seg_.empty() && low_ == off_ && high_ == off_) {
@@ -356,9 +364,18 @@ std::uint32_t Translator::ClearIdiom(std::uint32_t i) {
   StartBlock(i + 1);
   program_.ops.push_back(MakeOp(OpCode::Clear));
   blockStart_ = false;
-  Bookkeep(i + 5);
-  source_ = i + 6;
-  return i + 5;
+  std::uint32_t last = i + 5;  // the ")" of the last clear taken
+  Bookkeep(last);
+  while (entry_ == kNoEntry) {  // no jump lands after the ")"
+    std::uint32_t next = last + 1;
+    while (next < n_ && (code_[next] == '+' || code_[next] == '-')) ++next;
+    if (!ClearAt(next)) break;
+    lastOpen_ = next;  // its entry is the same Clear
+    openTaken_ = false;
+    last = next + 5;
+  }
+  source_ = last + 1;
+  return last;
 }
 
 // "# @ % )": the "#" keeps the "@" from leaving while the cell is not 0, and

@@ -197,6 +197,10 @@ class ProgramMaker {
       static const char* const kTails[] = {"#@%", "--#@%", "+#@%", "---#@%", "-#@%", "-#@%", "-#@%", "-#@%"};
       code += std::string(kTails[Below(16) ? 2 + Below(6) : Below(2)]) + ')' + Moves(-shift);
       if (Below(3) == 0) code += '.';
+      // Clears of one cell, with changes between them.
+      if (Below(5) == 0)
+        for (int clears = Below(4) + 1; clears > 0; --clears)
+          code += Run(Below(2) ? '+' : '-', Below(3)) + (Below(2) ? "(-#@%)" : "(+#@%)");
     }
     return code;
   }
@@ -236,6 +240,29 @@ TEST(Executor, AgreesWithRunningCommandsOneByOne) {
     ++compared;
   }
   EXPECT_GT(compared, rounds / 3);
+}
+
+// Places where translation takes shortcuts, each with a jump landing in
+// the middle of one.
+TEST(Executor, AgreesOnProgramsThatJumpIntoShortcuts) {
+  struct Case {
+    const char* code;
+    std::vector<Int> input;
+  };
+  for (const Case& c : {
+           Case{"+>++(-#@%)+(-#@%)<-#%<-#%.", {}},  // back into a run of clears
+           Case{"#+#@%).", {}},                     // "#" before index 1, where "%" lands
+           Case{"%+.", {}},                         // "%" first
+           Case{"(+#@%", {}},                       // "@" with no ")" after it
+           Case{",(.-#@%)", {3}},                   // a loop that writes
+           Case{"+++(>+<-#@%)>.", {}},              // a whole loop
+           Case{">>>+<<<+++(>#+<-#@%)+(>#-<-#@%)>>>-#%<<<.", {}},  // back into a whole loop
+       }) {
+    Outcome plain = RunPlainly(c.code, c.input, Executor::kInitialHead, 100000);
+    ASSERT_TRUE(plain.finished) << c.code;
+    EXPECT_EQ(RunTranslated(c.code, c.input, Executor::kInitialHead, 100000), plain) << c.code;
+    EXPECT_EQ(RunTranslated(c.code, c.input, Executor::kInitialHead, 100000, true), plain) << c.code;
+  }
 }
 
 TEST(Executor, FirstZeroAgreesWithCounting) {
