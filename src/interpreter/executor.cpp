@@ -60,7 +60,7 @@ bool StandardPort::Tick() {
 Executor::Executor(const CodeStore& code, Tape& tape, CommandPort& port, Int head)
     : program_(Translate(code)), tape_(tape), port_(port), head_(head) {
   std::uint32_t cells = 0;
-  for (const LoopShape& shape : program_.loops) cells = std::max(cells, shape.cellsEnd - shape.cellsBegin);
+  for (const LoopShape& shape : program_.loops) cells = std::max<std::uint32_t>(cells, shape.cells);
   loopBase_.resize(cells);
   loopStep_.resize(cells);
   loopLink_.resize(cells);
@@ -68,9 +68,13 @@ Executor::Executor(const CodeStore& code, Tape& tape, CommandPort& port, Int hea
 }
 
 void Executor::WriteCell(std::uint8_t value, Int times) {
+  const Digits& digits = kDigits[value];
+  if (times == 1) {
+    port_.Write(digits.text, digits.length);
+    return;
+  }
   char buffer[192];
   std::size_t used = 0;
-  const Digits& digits = kDigits[value];
   for (; times > 0; --times) {
     if (used + sizeof digits.text > sizeof buffer) {
       port_.Write(buffer, used);
@@ -101,7 +105,7 @@ Executor::LoopEnd Executor::RunLoop(const LoopShape& shape, std::uint8_t* head, 
   const Long rounds = std::min<Long>(tickInterval_, 1024);
   const LoopCell* cells = program_.loopCells.data() + shape.cellsBegin;
   const LoopGuard* guards = program_.loopGuards.data() + shape.guardsBegin;
-  const std::uint32_t count = shape.cellsEnd - shape.cellsBegin;
+  const std::uint32_t count = shape.cells;
   const std::uint32_t counter = shape.counter;
   std::uint8_t* base = loopBase_.data();  // value before iteration 0, as firings changed it
   std::uint8_t* step = loopStep_.data();  // change per iteration: the cell's, or 0 once caught

@@ -398,8 +398,8 @@ void Translator::LoopTail(std::uint32_t i, std::uint32_t target) {
 // is count that cell to 0 by an odd step.
 void Translator::WholeLoop(std::uint8_t tailAdd) {
   LoopShape shape{};
-  shape.low = low_;
-  shape.high = high_;
+  shape.low = static_cast<std::int16_t>(low_);
+  shape.high = static_cast<std::int16_t>(high_);
   shape.source = block_;
   // What each guard sees in an iteration in which none has fired: the
   // changes of its cell before it. The guards' ops are not emitted, so they
@@ -427,7 +427,7 @@ void Translator::WholeLoop(std::uint8_t tailAdd) {
                      static_cast<std::uint16_t>(placed), static_cast<std::uint16_t>(placed + count)});
     placed += count;
   }
-  shape.guarded = static_cast<std::uint32_t>(cells.size() - shape.cellsBegin);
+  shape.guarded = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
   guards.resize(guards.size() + placed);
   for (const Op& op : seg_) guards[shape.guardsBegin + place[op.off]++] = {op.a, static_cast<std::uint8_t>(op.b)};
   for (std::int32_t off = low_; off <= high_; ++off) {
@@ -436,12 +436,11 @@ void Translator::WholeLoop(std::uint8_t tailAdd) {
     sums[off] = 0;
     place[off] = 0;
   }
-  shape.cellsEnd = static_cast<std::uint32_t>(cells.size());
-  shape.guardsEnd = static_cast<std::uint32_t>(guards.size());
-  for (std::uint32_t c = shape.cellsBegin; c < shape.cellsEnd; ++c)
-    if (cells[c].off == 0) shape.counter = c - shape.cellsBegin;
+  shape.cells = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
+  for (std::uint32_t c = 0; c < shape.cells; ++c)
+    if (cells[shape.cellsBegin + c].off == 0) shape.counter = static_cast<std::uint16_t>(c);
 
-  if (shape.guardsBegin == shape.guardsEnd && low_ == 0 && high_ == 0 && (cells[shape.cellsBegin].step & 1)) {
+  if (placed == 0 && low_ == 0 && high_ == 0 && (cells[shape.cellsBegin].step & 1)) {
     cells.resize(shape.cellsBegin);
     program_.ops.push_back(MakeOp(OpCode::Clear));
   } else {
@@ -575,7 +574,8 @@ Program Translator::Run() {
   // Jumps to the end of the code, or to a ")" that never comes, end the run.
   for (std::uint32_t op : seeking_) program_.ops[op].y = end;
   for (const Fixup& f : ahead_) program_.ops[f.op].y = end;
-  std::sort(program_.entries.begin(), program_.entries.end());
+  if (!std::is_sorted(program_.entries.begin(), program_.entries.end()))
+    std::sort(program_.entries.begin(), program_.entries.end());
   program_.entries.push_back({n_, end});
   return std::move(program_);
 }

@@ -75,12 +75,13 @@ struct LoopGuard {
 /// counter is the cell under the head; the loop ends after the iteration at
 /// whose end it reads 0.
 struct LoopShape {
-  std::int32_t low, high;   // cells the body touches, from the head
-  std::uint32_t source;     // code index of the body's first command
-  std::uint32_t counter;    // the counter's index among the cells
-  std::uint32_t guarded;    // the cells with guards, which come first
-  std::uint32_t cellsBegin, cellsEnd;    // into Program::loopCells
-  std::uint32_t guardsBegin, guardsEnd;  // into Program::loopGuards
+  std::int16_t low, high;     // cells the body touches, from the head
+  std::uint16_t cells;        // how many it changes or guards
+  std::uint16_t guarded;      // the cells with guards, which come first
+  std::uint16_t counter;      // the counter's index among the cells
+  std::uint32_t source;       // code index of the body's first command
+  std::uint32_t cellsBegin;   // into Program::loopCells
+  std::uint32_t guardsBegin;  // into Program::loopGuards
 };
 
 /// A translated code store. Running it is the same as running the commands

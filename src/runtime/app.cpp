@@ -183,7 +183,12 @@ void WriteStdout(const std::uint8_t* bytes, std::size_t count) {
       return;
     }
   }
-  std::memcpy(stdoutBuffer + pending, bytes, count);
+  if (count <= 8) {
+    // Numbers of a few digits come one by one; spare them a call.
+    for (std::size_t k = 0; k < count; ++k) stdoutBuffer[pending + k] = static_cast<char>(bytes[k]);
+  } else {
+    std::memcpy(stdoutBuffer + pending, bytes, count);
+  }
   // A fault report must not find the count ahead of the bytes.
   std::atomic_signal_fence(std::memory_order_release);
   stdoutPending.store(pending + count, std::memory_order_relaxed);
