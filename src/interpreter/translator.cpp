@@ -418,27 +418,32 @@ void Translator::WholeLoop(std::uint8_t tailAdd) {
   std::vector<LoopGuard>& guards = program_.loopGuards;
   shape.cellsBegin = static_cast<std::uint32_t>(cells.size());
   shape.guardsBegin = static_cast<std::uint32_t>(guards.size());
+  // place[off] counts the cell's guards, then (marked) gives the next place
+  // for one of them.
+  constexpr std::uint32_t kPlaced = 0x80000000u;
   std::uint32_t placed = 0;
-  for (std::int32_t off = low_; off <= high_; ++off) {
-    if (!place[off]) continue;
-    std::uint32_t count = place[off];
-    place[off] = placed;
-    cells.push_back({static_cast<std::int16_t>(off), static_cast<std::uint8_t>(sums[off] + Delta(off)),
-                     static_cast<std::uint16_t>(placed), static_cast<std::uint16_t>(placed + count)});
-    placed += count;
+  for (const Op& op : seg_) {
+    std::uint32_t& at = place[op.off];
+    if (at & kPlaced) continue;
+    if (op.off == 0) shape.counter = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
+    cells.push_back({static_cast<std::int16_t>(op.off), static_cast<std::uint8_t>(sums[op.off] + Delta(op.off)),
+                     static_cast<std::uint16_t>(placed), static_cast<std::uint16_t>(placed + at)});
+    placed += at;
+    at = (placed - at) | kPlaced;
   }
   shape.guarded = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
   guards.resize(guards.size() + placed);
-  for (const Op& op : seg_) guards[shape.guardsBegin + place[op.off]++] = {op.a, static_cast<std::uint8_t>(op.b)};
+  for (const Op& op : seg_) guards[shape.guardsBegin + (place[op.off]++ & ~kPlaced)] = {op.a, static_cast<std::uint8_t>(op.b)};
   for (std::int32_t off = low_; off <= high_; ++off) {
     std::uint8_t step = static_cast<std::uint8_t>(sums[off] + Take(off));
-    if (!place[off] && (step || off == 0)) cells.push_back({static_cast<std::int16_t>(off), step, 0, 0});
+    if (!place[off] && (step || off == 0)) {
+      if (off == 0) shape.counter = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
+      cells.push_back({static_cast<std::int16_t>(off), step, 0, 0});
+    }
     sums[off] = 0;
     place[off] = 0;
   }
   shape.cells = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
-  for (std::uint32_t c = 0; c < shape.cells; ++c)
-    if (cells[shape.cellsBegin + c].off == 0) shape.counter = static_cast<std::uint16_t>(c);
 
   if (placed == 0 && low_ == 0 && high_ == 0 && (cells[shape.cellsBegin].step & 1)) {
     cells.resize(shape.cellsBegin);
