@@ -52,7 +52,8 @@ Int StandardPort::ReadFirstCode() { return FirstCode(GetStdinLine()); }
 
 bool StandardPort::Tick() {
   Int now = ElapsedMillis();
-  if (StdoutPending() && WrappingAdd(now, -quietSince_) >= kFlushMillis) FlushStdout();
+  Int waited = static_cast<Int>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(quietSince_));
+  if (StdoutPending() && waited >= kFlushMillis) FlushStdout();
   if (!StdoutPending()) quietSince_ = now;
   return true;
 }

@@ -19,9 +19,10 @@ class CommandPort {
   /// The code of the first character of the next input line, -1 for an
   /// empty line.
   virtual Int ReadFirstCode() = 0;
-  /// Called while a run goes on, at least once per tick interval of work
-  /// (see Executor::SetTickInterval) and at least once per jump between
-  /// calls; false ends the run where it stands.
+  /// Called now and then while a run goes on: whenever about a tick
+  /// interval of work has been done (see Executor::SetTickInterval), each
+  /// jump counting, so that a run that never ends still ticks. False ends
+  /// the run where it stands.
   virtual bool Tick() { return true; }
 };
 

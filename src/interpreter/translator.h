@@ -17,7 +17,7 @@ namespace corvid {
 /// after `x` was added to the head, and "with a" means `a` is added to the
 /// cell first, modulo 256.
 #define CORVID_OPCODES(X)                                                                      \
-  X(Reach)         /* cells off..x from the head exist; `b` weighs the segment for ticks */    \
+  X(Reach)         /* cells off..x exist; b weighs the segment, y is its first code index */  \
   X(Add)           /* cell += a */                                                             \
   X(CondAdd)       /* with a, cell += b when it is 0: a "#" and the "+" or "-" it may skip */  \
   X(Output)        /* with a, the cell is written x times in decimal */                        \
@@ -30,7 +30,7 @@ namespace corvid {
   X(JumpIfZero)    /* head += x; with a, continue at op y when here is 0 */                    \
   X(JumpIfNonZero) /* head += x; with a, continue at op y when here is not 0 */                \
   X(Loop)          /* the loop x (a LoopShape), all of it, from its start */                   \
-  X(Clear)         /* here = 0: a loop that counts the cell down by an odd step */             \
+  X(Clear)         /* here = 0: a loop that only counts its counter by an odd step */          \
   X(End)           /* the run ends */
 
 enum class OpCode : std::uint8_t {
@@ -91,15 +91,15 @@ struct Program {
   std::vector<LoopShape> loops;
   std::vector<LoopCell> loopCells;
   std::vector<LoopGuard> loopGuards;
-  /// Code index and op index of every place a jump can land, by code index.
+  /// Code index and op index of the places jumps land, and of whole loops,
+  /// by code index; the end of the code last.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;
   /// The commands, for the rare stretch run one by one, and how many of them
   /// a run can reach (a code index past 2^31-1 ends the run).
   const std::uint8_t* code = nullptr;
   std::uint32_t length = 0;
 
-  /// Op index of the code index `index`, which must be a jump target or the
-  /// end of the code.
+  /// Op index of the code index `index`, which must be listed in `entries`.
   std::uint32_t EntryAt(std::uint32_t index) const;
 };
 
