@@ -217,7 +217,7 @@ Long FromEnvironment(const char* name, Long usual) {
 TEST(Executor, AgreesWithRunningCommandsOneByOne) {
   ProgramMaker maker(static_cast<unsigned>(FromEnvironment("CORVID_FUZZ_SEED", 20240613)));
 #ifdef CORVID_SANITIZED
-  constexpr Long kUsualRounds = 1000;  // each step costs many times more there
+  constexpr Long kUsualRounds = 600;  // each step costs many times more there
 #else
   constexpr Long kUsualRounds = 4000;
 #endif

@@ -45,7 +45,7 @@ TEST(Loader, BlocksAndLinesKeepTheSameCommands) {
   // Sizes around the blocks the loader reads, mostly commentary (a third
   // commands) or mostly code (nearly all).
   for (auto [size, percent] : {std::pair{0, 33}, {1, 33}, {15, 33}, {16, 33}, {17, 33}, {100000, 33},
-                               {262143, 33}, {262144, 33}, {262145, 33}, {600000, 33}, {600000, 99}}) {
+                               {262143, 33}, {262144, 33}, {262145, 33}, {300000, 33}, {300000, 99}}) {
     std::string bytes(static_cast<std::size_t>(size), '\0');
     for (char& b : bytes) {
       const char* other = "\0\n\r";
