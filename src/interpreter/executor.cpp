@@ -250,6 +250,7 @@ bool Executor::Run() {
 #undef CORVID_OPCODE_LABEL
 
   const Op* const ops = program_.ops.data();
+  const std::uint8_t* const rows = program_.rows.data();
   const Op* pc = ops;
   Int head = head_;
   std::uint8_t* store = nullptr;  // the cell at position p is store[p + zero]
@@ -318,6 +319,13 @@ op_Reach:
 op_Add:
   CELL(pc->off) = static_cast<std::uint8_t>(CELL(pc->off) + pc->a);
   NEXT();
+
+op_AddRow: {
+  std::uint8_t* cell = &CELL(pc->off);
+  const std::uint8_t* add = rows + pc->y;
+  for (Int k = 0; k < pc->x; ++k) cell[k] = static_cast<std::uint8_t>(cell[k] + add[k]);
+  NEXT();
+}
 
 op_CondAdd: {
   std::uint8_t v = static_cast<std::uint8_t>(CELL(pc->off) + pc->a);

@@ -105,7 +105,7 @@ class Translator {
   void Output();
   void Input(bool ifZero);
 
-  void FlushPending(std::vector<Op>& ops);
+  std::size_t FlushPending(std::vector<Op>& ops);
   void Close(const Op& end, bool hasEnd, std::uint32_t nextSource);
   void CloseWithTest(Op end, std::uint32_t nextSource) {
     Touch(off_);
@@ -299,9 +299,38 @@ void Translator::Input(bool ifZero) {
 }
 
 // The pending changes, as Adds at the end of `ops`.
-void Translator::FlushPending(std::vector<Op>& ops) {
-  for (std::int32_t off = low_; off <= high_; ++off)
-    if (std::uint8_t delta = Take(off)) ops.push_back(MakeOp(OpCode::Add, off, delta));
+// The pending changes, at the end of `ops`: one Add per changed cell, or,
+// where changed cells stand close together, one AddRow for a row of them (a
+// byte per cell instead of an op, and one pass over them). Returns the
+// bytes of rows made, for the segment's weight.
+std::size_t Translator::FlushPending(std::vector<Op>& ops) {
+  constexpr std::int32_t kGap = 8;       // unchanged cells a row may span
+  constexpr int kRowChanges = 4;         // changed cells a row must hold
+  std::size_t rowBytes = 0;
+  for (std::int32_t off = low_; off <= high_; ++off) {
+    if (Delta(off) == 0) continue;
+    std::int32_t end = off;
+    int changes = 0;
+    for (std::int32_t k = off; k <= high_ && k - end <= kGap; ++k) {
+      if (Delta(k)) {
+        end = k;
+        ++changes;
+      }
+    }
+    if (changes >= kRowChanges) {
+      Op row = MakeOp(OpCode::AddRow, off);
+      row.x = end - off + 1;
+      row.y = static_cast<std::uint32_t>(program_.rows.size());
+      for (std::int32_t k = off; k <= end; ++k) program_.rows.push_back(Take(k));
+      ops.push_back(row);
+      rowBytes += static_cast<std::size_t>(row.x);
+    } else {
+      for (std::int32_t k = off; k <= end; ++k)
+        if (std::uint8_t delta = Take(k)) ops.push_back(MakeOp(OpCode::Add, k, delta));
+    }
+    off = end;
+  }
+  return rowBytes;
 }
 
 void Translator::ResetSegment() {
@@ -326,8 +355,8 @@ void Translator::Close(const Op& end, bool hasEnd, std::uint32_t nextSource) {
     op.y = source_;
     ops.push_back(op);
     if (!seg_.empty()) ops.insert(ops.end(), seg_.begin(), seg_.end());
-    FlushPending(ops);
-    ops[reach].b = static_cast<std::uint16_t>(std::min<std::size_t>(ops.size() - reach, kMaxWeight));
+    std::size_t rowBytes = FlushPending(ops);
+    ops[reach].b = static_cast<std::uint16_t>(std::min<std::size_t>(ops.size() - reach + rowBytes / 16, kMaxWeight));
     ResetSegment();
   } else {
     off_ = 0;
@@ -557,6 +586,7 @@ Program Translator::Run() {
   // are not used are never touched, and those that are, only once.
   std::size_t most = std::min<std::size_t>(n_, kReserveLimit);
   program_.ops.reserve(most / 2 + 16);
+  program_.rows.reserve(most / 2);
   program_.loopCells.reserve(most / 8);
   program_.loopGuards.reserve(most / 8);
   for (std::uint32_t i = 0; i < n_;) {

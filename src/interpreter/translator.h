@@ -19,6 +19,7 @@ namespace corvid {
 #define CORVID_OPCODES(X)                                                                      \
   X(Reach)         /* cells off..x exist; b weighs the segment, y is its first code index */  \
   X(Add)           /* cell += a */                                                             \
+  X(AddRow)        /* the x cells from off on += the x bytes of Program::rows from y on */      \
   X(CondAdd)       /* with a, cell += b when it is 0: a "#" and the "+" or "-" it may skip */  \
   X(Output)        /* with a, the cell is written x times in decimal */                        \
   X(OutputIfZero)  /* with a, "0" is written when the cell is 0 */                             \
@@ -88,6 +89,7 @@ struct LoopShape {
 /// one by one: same output, same input read, same tape, same head.
 struct Program {
   std::vector<Op> ops;
+  std::vector<std::uint8_t> rows;  // the changes of AddRow ops
   std::vector<LoopShape> loops;
   std::vector<LoopCell> loopCells;
   std::vector<LoopGuard> loopGuards;
