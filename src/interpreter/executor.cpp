@@ -106,6 +106,8 @@ Executor::LoopEnd Executor::RunLoop(const LoopShape& shape, std::uint8_t* head, 
   const Long rounds = std::min<Long>(tickInterval_, 1024);
   const LoopCell* cells = program_.loopCells.data() + shape.cellsBegin;
   const LoopGuard* guards = program_.loopGuards.data() + shape.guardsBegin;
+  const std::uint16_t* ends = program_.loopGuardEnds.data() + shape.endsBegin;
+  auto guardsOf = [&](std::uint32_t c) { return c == 0 ? 0u : std::uint32_t{ends[c - 1]}; };
   const std::uint32_t count = shape.cells;
   const std::uint32_t counter = shape.counter;
   std::uint8_t* base = loopBase_.data();  // value before iteration 0, as firings changed it
@@ -119,7 +121,7 @@ Executor::LoopEnd Executor::RunLoop(const LoopShape& shape, std::uint8_t* head, 
   auto schedule = [&](std::uint32_t c, std::uint32_t t) {  // the first firing from iteration t on
     std::uint32_t first = kNone;
     std::uint8_t v = value(c, t);
-    for (std::uint32_t g = cells[c].guardsBegin; g < cells[c].guardsEnd; ++g) {
+    for (std::uint32_t g = guardsOf(c); g < ends[c]; ++g) {
       Int j = FirstZero(static_cast<std::uint8_t>(v + guards[g].before), step[c]);
       if (j != kNever) first = std::min(first, t + static_cast<std::uint32_t>(j));
     }
@@ -175,7 +177,7 @@ Executor::LoopEnd Executor::RunLoop(const LoopShape& shape, std::uint8_t* head, 
         // Iteration `next` for this cell: guards in body order, each seeing
         // the changes of those that fired before it.
         std::uint8_t v = value(cell, next), extra = 0;
-        for (std::uint32_t g = cells[cell].guardsBegin; g < cells[cell].guardsEnd; ++g)
+        for (std::uint32_t g = guardsOf(cell); g < ends[cell]; ++g)
           if (static_cast<std::uint8_t>(v + guards[g].before + extra) == 0)
             extra = static_cast<std::uint8_t>(extra + guards[g].change);
         if (static_cast<std::uint8_t>(step[cell] + extra) == 0) {
@@ -186,7 +188,7 @@ Executor::LoopEnd Executor::RunLoop(const LoopShape& shape, std::uint8_t* head, 
           schedule(cell, next + 1);
         }
         counterFired = counterFired || cell == counter;
-        work += cells[cell].guardsEnd - cells[cell].guardsBegin + 1;
+        work += ends[cell] - guardsOf(cell) + 1;
       }
     }
     done = next + 1;

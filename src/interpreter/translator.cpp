@@ -447,6 +447,7 @@ void Translator::WholeLoop(std::uint8_t tailAdd) {
   std::vector<LoopGuard>& guards = program_.loopGuards;
   shape.cellsBegin = static_cast<std::uint32_t>(cells.size());
   shape.guardsBegin = static_cast<std::uint32_t>(guards.size());
+  shape.endsBegin = static_cast<std::uint32_t>(program_.loopGuardEnds.size());
   // place[off] counts the cell's guards, then (marked) gives the next place
   // for one of them.
   constexpr std::uint32_t kPlaced = 0x80000000u;
@@ -455,9 +456,9 @@ void Translator::WholeLoop(std::uint8_t tailAdd) {
     std::uint32_t& at = place[op.off];
     if (at & kPlaced) continue;
     if (op.off == 0) shape.counter = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
-    cells.push_back({static_cast<std::int16_t>(op.off), static_cast<std::uint8_t>(sums[op.off] + Delta(op.off)),
-                     static_cast<std::uint16_t>(placed), static_cast<std::uint16_t>(placed + at)});
+    cells.push_back({static_cast<std::int16_t>(op.off), static_cast<std::uint8_t>(sums[op.off] + Delta(op.off))});
     placed += at;
+    program_.loopGuardEnds.push_back(static_cast<std::uint16_t>(placed));
     at = (placed - at) | kPlaced;
   }
   shape.guarded = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
@@ -467,7 +468,7 @@ void Translator::WholeLoop(std::uint8_t tailAdd) {
     std::uint8_t step = static_cast<std::uint8_t>(sums[off] + Take(off));
     if (!place[off] && (step || off == 0)) {
       if (off == 0) shape.counter = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
-      cells.push_back({static_cast<std::int16_t>(off), step, 0, 0});
+      cells.push_back({static_cast<std::int16_t>(off), step});
     }
     sums[off] = 0;
     place[off] = 0;
@@ -475,7 +476,7 @@ void Translator::WholeLoop(std::uint8_t tailAdd) {
   shape.cells = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
 
   if (placed == 0 && low_ == 0 && high_ == 0 && (cells[shape.cellsBegin].step & 1)) {
-    cells.resize(shape.cellsBegin);
+    cells.resize(shape.cellsBegin);  // no guards: no guard ends either
     program_.ops.push_back(MakeOp(OpCode::Clear));
   } else {
     Op loop = MakeOp(OpCode::Loop);
@@ -589,6 +590,7 @@ Program Translator::Run() {
   program_.rows.reserve(most / 2);
   program_.loopCells.reserve(most / 8);
   program_.loopGuards.reserve(most / 8);
+  program_.loopGuardEnds.reserve(most / 8);
   for (std::uint32_t i = 0; i < n_;) {
     if (i == entry_) StartBlock(i);
     if (dead_) {

@@ -51,14 +51,11 @@ struct Op {
 };
 
 /// A cell of a whole loop's body: it changes by `step` in an iteration in
-/// which none of its guards fires. Its guards are [guardsBegin, guardsEnd) of
-/// the loop's, in body order. (Offsets and guard counts are small: a body is
-/// one segment, whose offsets stay within a few thousand and whose ops number
-/// at most 2^15.)
+/// which none of its guards fires. (A body is one segment, whose offsets
+/// stay within a few thousand.)
 struct LoopCell {
   std::int16_t off;
   std::uint8_t step;
-  std::uint16_t guardsBegin, guardsEnd;
 };
 
 /// A "#" in a whole loop's body and the "+" or "-" it guards, both on the
@@ -75,6 +72,9 @@ struct LoopGuard {
 /// own course: whole runs of iterations are counted instead of run. The
 /// counter is the cell under the head; the loop ends after the iteration at
 /// whose end it reads 0.
+/// The guards of the loop's cells stand in cell order, each cell's in body
+/// order; guard ends [g] is where those of the g-th guarded cell end (a body
+/// holds at most 2^15 ops, so they fit 16 bits).
 struct LoopShape {
   std::int16_t low, high;     // cells the body touches, from the head
   std::uint16_t cells;        // how many it changes or guards
@@ -83,6 +83,7 @@ struct LoopShape {
   std::uint32_t source;       // code index of the body's first command
   std::uint32_t cellsBegin;   // into Program::loopCells
   std::uint32_t guardsBegin;  // into Program::loopGuards
+  std::uint32_t endsBegin;    // into Program::loopGuardEnds
 };
 
 /// A translated code store. Running it is the same as running the commands
@@ -93,6 +94,7 @@ struct Program {
   std::vector<LoopShape> loops;
   std::vector<LoopCell> loopCells;
   std::vector<LoopGuard> loopGuards;
+  std::vector<std::uint16_t> loopGuardEnds;
   /// Code index and op index of the places jumps land, and of whole loops,
   /// by code index; the end of the code last.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;
