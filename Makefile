@@ -1,17 +1,26 @@
 # Convenience front end over CMake.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
 
-.PHONY: all build run test sanitize bench fuzz clean
+.PHONY: all configure build run test install sanitize bench fuzz clean
 
 all: build
 
-build:
+configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the interpreter and its libraries, not the test suite.
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target tape
 	$(BUILD)/tape
+
+install: configure
+	cmake --build $(BUILD) -j $(JOBS) --target tape
+	cmake --install $(BUILD) --prefix $(abspath $(PREFIX))
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

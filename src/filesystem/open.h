@@ -23,6 +23,8 @@ Ref<TStream> OpenSeekableWriter(const Ref<Object>& url);
 /// Closes the stream (Null is let pass). Returns 0.
 Int CloseSeekable(const Ref<TStream>& stream);
 
+/// Starts the file-system module (and the bank-stream module its
+/// fallback needs).
 void StartFileSystemModule();
 
 }  // namespace corvid

@@ -31,6 +31,8 @@ Int PrintLine(const Ref<String>& text);
 /// of input raises TStreamReadException.
 Ref<String> PromptLine(const Ref<String>& prompt);
 
+/// Starts the console module (and the text-stream module): creates the
+/// console stream.
 void StartConsoleModule();
 
 }  // namespace corvid

@@ -63,6 +63,7 @@ class Executor {
   /// before (the tape and head are then those of some moment of the run).
   bool Run();
 
+  /// The head's cell position.
   Int Head() const noexcept { return head_; }
 
   /// Roughly how many operations run between two calls of the port's Tick.

@@ -20,6 +20,7 @@ class Tape {
  public:
   static constexpr Long kInitialCells = 64;
 
+  /// kInitialCells zero cells at positions 0 and above.
   Tape();
 
   /// Value 0..255 of the cell at `pos`, growing the tape to reach it.

@@ -21,6 +21,7 @@ namespace corvid {
 /// byte order (little-endian) at any alignment.
 class TBank : public Object {
  public:
+  /// An empty owning bank; TBank::Create is the usual way in.
   TBank() = default;
 
   /// Does nothing. Returns 0.
@@ -32,6 +33,7 @@ class TBank : public Object {
   virtual std::uint8_t* Lock();
   /// Lowers the lock count. Returns 0.
   virtual Int Unlock();
+  /// Bytes in the bank.
   virtual Int Size();
   /// Bytes allocated; -1 for a static bank.
   virtual Int Capacity();
@@ -39,12 +41,16 @@ class TBank : public Object {
   /// to a block of capacity * 3 / 2 bytes, or of `size` bytes when that is
   /// more, keeping its bytes; it never shrinks its memory. A static bank
   /// resizes within the memory it was created over and raises a runtime
-  /// error beyond it. Returns 0.
+  /// error beyond it. Memory that cannot be had raises the runtime error
+  /// "Not enough memory for bank", leaving the bank as it was. Returns 0.
   virtual Int Resize(Int size);
   /// One Read of `stream` into the bank at `offset`; returns what it gives.
   virtual Int Read(const Ref<TStream>& stream, Int offset, Int count);
   /// One Write of `stream` from the bank at `offset`; returns what it gives.
   virtual Int Write(const Ref<TStream>& stream, Int offset, Int count);
+  /// Peeks give the value stored at `offset` (PeekByte 0..255, PeekShort
+  /// 0..65535); pokes store `value` there (the low 8 or 16 bits for
+  /// PokeByte and PokeShort) and return 0.
   virtual Int PeekByte(Int offset);
   virtual Int PokeByte(Int offset, Int value);
   virtual Int PeekShort(Int offset);
@@ -65,7 +71,8 @@ class TBank : public Object {
   /// with capacity equal to size; Null when `url` does not open. A stream
   /// given as `url` is read to its end and stays open.
   static Ref<TBank> Load(const Ref<Object>& url);
-  /// An owning bank of `size` bytes whose contents are undefined.
+  /// An owning bank of `size` bytes whose contents are undefined. A
+  /// negative size raises a runtime error.
   static Ref<TBank> Create(Int size);
   /// A bank over `size` bytes at `address`, which the caller keeps alive
   /// and frees after the bank is gone. A null address is allowed only with
@@ -115,6 +122,7 @@ class TBank : public Object {
   std::vector<Memory> _retired;  // blocks left while pinned
 };
 
+/// TBank::Create, TBank::CreateStatic and TBank::Load.
 Ref<TBank> NewBank(Int size);
 Ref<TBank> NewStaticBank(void* address, Int size);
 Ref<TBank> LoadBankFrom(const Ref<Object>& url);
@@ -148,6 +156,7 @@ Int PokeDouble(const Ref<TBank>& bank, Int offset, Double value);
 Int BankReadFrom(const Ref<TBank>& bank, const Ref<TStream>& stream, Int offset, Int count);
 Int BankWriteTo(const Ref<TBank>& bank, const Ref<TStream>& stream, Int offset, Int count);
 
+/// Starts the bank module (and the stream module).
 void StartBankModule();
 
 }  // namespace corvid

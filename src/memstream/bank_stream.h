@@ -32,6 +32,7 @@ class TBankStream : public TStream {
   /// A stream at position 0 over `bank`; Null raises the null-object error.
   static Ref<TBankStream> Create(const Ref<TBank>& bank);
 
+  /// The bank under the stream.
   const Ref<TBank>& Bank() const noexcept { return _bank; }
 
  private:
@@ -87,9 +88,12 @@ class TRamStreamFactory : public TStreamFactory {
 
 /// A bank stream over `bank`, or over a new empty bank when `bank` is Null.
 Ref<TBankStream> NewBankStream(const Ref<TBank>& bank);
+/// TRamStream::Create.
 Ref<TRamStream> NewRamStream(std::uint8_t* address, Int size, Int readable, Int writeable);
 
+/// Starts the module: a TBank given as a name opens as a bank stream.
 void StartBankStreamModule();
+/// Starts the module: registers the "incbin" protocol with the chain.
 void StartRamStreamModule();
 
 }  // namespace corvid

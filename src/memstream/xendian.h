@@ -50,6 +50,7 @@ class TXEndianStream : public TStreamWrapper {
   void ToStreamOrder(std::uint8_t* bytes, std::size_t width);
 };
 
+/// TXEndianStream::BigEndian and TXEndianStream::LittleEndian.
 Ref<TStream> AsBigEndian(const Ref<TStream>& stream);
 Ref<TStream> AsLittleEndian(const Ref<TStream>& stream);
 

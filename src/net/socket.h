@@ -40,6 +40,7 @@ class TSocket : public Object {
   virtual Int Bind(Int port);
   /// Connects, blocking; 1 (names refreshed) or 0 (nothing changed).
   virtual Int Connect(Int ip, Int port);
+  /// Starts listening for connections; 1 or 0.
   virtual Int Listen(Int backlog);
   /// The next pending connection, waiting at most `timeout` ms (negative:
   /// no limit, 0: a poll); Null on time-out or failure, and at once for a
@@ -49,7 +50,10 @@ class TSocket : public Object {
   virtual Int ReadAvail();
   /// Returns 0 whatever the platform says.
   virtual Int SetTCPNoDelay(Int enable);
+  /// The platform handle; -1 once closed.
   virtual Int Socket();
+  /// The addresses and ports stored by the last Update...Name (Bind,
+  /// Connect and Create refresh them); -1 once closed.
   virtual Int LocalIp();
   virtual Int LocalPort();
   virtual Int RemoteIp();
@@ -63,6 +67,8 @@ class TSocket : public Object {
   /// A socket object over `handle` with its names filled; Null for a
   /// negative handle.
   static Ref<TSocket> Create(Int handle, Int autoClose);
+  /// A new UDP or TCP socket, closed by Close; Null when the platform gives
+  /// none.
   static Ref<TSocket> CreateUDP();
   static Ref<TSocket> CreateTCP();
 
@@ -75,10 +81,13 @@ class TSocket : public Object {
   Int _remotePort = 0;
 };
 
-// Free forms: the socket first, forwarded to its method; a Null socket
-// raises the null-object error.
+/// TSocket::CreateUDP and TSocket::CreateTCP.
 Ref<TSocket> NewUdpSocket();
 Ref<TSocket> NewTcpSocket();
+// Free forms: the socket first, forwarded to its method with its result; a
+// Null socket raises TNullObjectException. SocketIsConnected is Connected,
+// SocketWaiting ReadAvail, SocketOwnIp/Port LocalIp/Port and
+// SocketPeerIp/Port RemoteIp/Port.
 /// Closes and returns 0.
 Int SocketClose(const Ref<TSocket>& socket);
 Int SocketBind(const Ref<TSocket>& socket, Int port);
@@ -114,6 +123,7 @@ Ref<String> FormatIp(Int ip);
 Int SelectSockets(Int readCount, Int* readList, Int writeCount, Int* writeList, Int errorCount,
                   Int* errorList, Int milliseconds);
 
+/// Starts the socket module (and the standard-library bindings).
 void StartSocketModule();
 
 }  // namespace corvid

@@ -44,6 +44,7 @@ class TSocketStream : public TStream {
   Int _autoClose = 0;
 };
 
+/// TSocketStream::Create.
 Ref<TSocketStream> NewSocketStream(const Ref<TSocket>& socket, Int autoClose);
 /// The stream's socket; a Null stream raises the null-object error.
 Ref<TSocket> SocketOfStream(const Ref<TSocketStream>& stream);

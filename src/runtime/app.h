@@ -26,9 +26,14 @@ int RunMain(int argc, char** argv, int (*entry)());
 /// ProgramTitle, ProgramArgs, the main thread's identity.
 void StartApplication(int argc, char** argv);
 
+/// Values recorded by StartApplication, "/" separators; the empty string
+/// before it ran. The working directory at start.
 const Ref<String>& StartDir();
+/// The executable's full path.
 const Ref<String>& ProgramFile();
+/// The executable's directory (DirectoryPart of ProgramFile).
 const Ref<String>& ProgramDir();
+/// "Corvid Application".
 const Ref<String>& ProgramTitle();
 /// Element 0 is the program name as it arrived, then the arguments; each
 /// byte of an argument becomes one code unit.

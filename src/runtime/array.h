@@ -45,11 +45,14 @@ struct FunctionSignature<R(A...)> {
 /// unset element raises TNullFunctionException when called.
 class FunctionRef {
  public:
+  /// An unset reference.
   constexpr FunctionRef() noexcept = default;
+  /// A reference to `fn`; unset when `fn` is null.
   template <class R, class... A>
   FunctionRef(R (*fn)(A...)) noexcept
       : fn_(reinterpret_cast<void (*)()>(fn)), signature_(fn ? SignatureTag<R(A...)>() : nullptr) {}
 
+  /// Whether a function is stored.
   bool IsSet() const noexcept { return fn_ != nullptr; }
   bool operator==(const FunctionRef&) const noexcept = default;
 
@@ -148,7 +151,10 @@ class Array final : public Object {
   /// or unknown code.
   static ElementKind KindOf(const Ref<String>& typeCode) noexcept;
 
+  /// The type code the array was created with; empty for the shared empty
+  /// array.
   const Ref<String>& TypeCode() const noexcept { return typeCode_; }
+  /// The element kind of the type code.
   ElementKind Kind() const noexcept { return kind_; }
   /// Total number of elements.
   Int Count() const noexcept { return words_.empty() ? 0 : words_[0]; }

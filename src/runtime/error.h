@@ -22,7 +22,10 @@ namespace corvid {
 class Raised {
  public:
   explicit Raised(Ref<Object> error) noexcept : error_(std::move(error)) {}
+  /// The raised object (Throw never raises Null).
   const Ref<Object>& Error() const noexcept { return error_; }
+  /// The raised object as a T, or Null when its class is not T or derived
+  /// from T.
   template <class T>
   Ref<T> As() const {
     return CastTo<T>(error_);
@@ -39,26 +42,34 @@ class Raised {
 /// Root of the runtime's error classes. ToString is Object's (the address).
 class TCorvidException : public Object {};
 
+/// A Null object was used: "Attempt to access field or method of Null
+/// object".
 class TNullObjectException : public TCorvidException {
  public:
   Ref<String> ToString() override;
 };
 
+/// An abstract method was called: "Attempt to call abstract method".
 class TNullMethodException : public TCorvidException {
  public:
   Ref<String> ToString() override;
 };
 
+/// An unset function reference was called: "Attempt to call uninitialized
+/// function pointer".
 class TNullFunctionException : public TCorvidException {
  public:
   Ref<String> ToString() override;
 };
 
+/// An index outside an array or a bank: "Attempt to index array element
+/// beyond array length".
 class TArrayBoundsException : public TCorvidException {
  public:
   Ref<String> ToString() override;
 };
 
+/// Data ran out: "Attempt to read beyond end of data".
 class TOutOfDataException : public TCorvidException {
  public:
   Ref<String> ToString() override;
@@ -68,7 +79,9 @@ class TOutOfDataException : public TCorvidException {
 class TRuntimeException : public TCorvidException {
  public:
   TRuntimeException() : error(String::Empty()) {}
+  /// The message.
   Ref<String> ToString() override;
+  /// A new error carrying `message`.
   static Ref<TRuntimeException> Create(const Ref<String>& message);
 
   Ref<String> error;
@@ -79,20 +92,30 @@ class TRuntimeException : public TCorvidException {
 /// errors because standard output, written below the stream layer, raises
 /// the write error too.
 class TStreamException : public Object {};
+/// "Error reading from stream".
 class TStreamReadException : public TStreamException {
  public:
   Ref<String> ToString() override;
 };
+/// "Error writing to stream".
 class TStreamWriteException : public TStreamException {
  public:
   Ref<String> ToString() override;
 };
 
+// Each raises a new error object of one class and never returns.
+
+/// A TRuntimeException carrying `message`.
 [[noreturn]] void RaiseRuntimeError(const Ref<String>& message);
+/// A TNullObjectException.
 [[noreturn]] void RaiseNullObject();
+/// A TNullMethodException.
 [[noreturn]] void RaiseAbstractMethod();
+/// A TNullFunctionException.
 [[noreturn]] void RaiseNullFunction();
+/// A TArrayBoundsException.
 [[noreturn]] void RaiseArrayBounds();
+/// A TOutOfDataException.
 [[noreturn]] void RaiseOutOfData();
 /// Raises the narrow text as a String (the runtime's internal failures).
 [[noreturn]] void RaiseText(const char* text);
@@ -104,6 +127,7 @@ T& Deref(const Ref<T>& ref) {
   return *ref;
 }
 
+/// Signatures of the replaceable hooks below.
 using ErrorHook = void (*)(const Ref<Object>& error);
 using StopHook = void (*)();
 using LogHook = void (*)(const Ref<String>& message);
@@ -121,7 +145,9 @@ extern StopHook DebugStopHook;
 /// Called by DebugLog; does nothing by default.
 extern LogHook DebugLogHook;
 
+/// Calls DebugStopHook.
 void DebugStop();
+/// Calls DebugLogHook with `message`.
 void DebugLog(const Ref<String>& message);
 
 /// Hands an uncaught error to UnhandledErrorHook; never returns.

@@ -27,8 +27,11 @@ Ref<String> PadRight(const Ref<String>& s, Int n);
 /// `s` right-aligned in exactly n units: cut or filled with spaces on the
 /// left; empty for n <= 0.
 Ref<String> PadLeft(const Ref<String>& s, Int n);
+/// String::ReplaceAll: every `sub` replaced by `with`.
 Ref<String> ReplaceText(const Ref<String>& s, const Ref<String>& sub, const Ref<String>& with);
+/// String::Trimmed: without the units <= U+0020 at either end.
 Ref<String> TrimText(const Ref<String>& s);
+/// String::Lowercased and String::Uppercased.
 Ref<String> LowerText(const Ref<String>& s);
 Ref<String> UpperText(const Ref<String>& s);
 /// Exactly 8 upper-case hexadecimal digits of the bits of `v`.

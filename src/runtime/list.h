@@ -181,9 +181,15 @@ class TList : public Object {
   Ref<TLink> _head;  // the sentinel
 };
 
-// The plain functions: each takes the list (or link) first and forwards to
-// one method; a Null list or link raises TNullObjectException.
+/// A new empty list.
 Ref<TList> ListNew();
+// The plain functions below take the list (or link) first and forward to
+// one method, with its result and errors; a Null list or link raises
+// TNullObjectException. ListClear is Clear, ListCount Count, ListEmpty
+// IsEmpty, ListHas Contains, ListPushFront AddFirst, ListPushBack AddLast,
+// ListLinkOf FindLink, ListDrop Remove, ListExchange Swap, ListFlip Reverse,
+// ListOrder Sort, ListAsArray ToArray, ListOfArray TList::FromArray and
+// LinkDrop TLink::Remove.
 void ListClear(const Ref<TList>& list);
 Int ListCount(const Ref<TList>& list);
 Int ListEmpty(const Ref<TList>& list);

@@ -34,12 +34,18 @@ void ModuleStarted(const char* name);
 /// Names of the modules in the order they finished starting.
 const std::vector<std::string>& StartedModules();
 
-// Start functions of the runtime layer's modules.
+// Start functions of the runtime layer's modules. Every Start...Module
+// function of the library starts its module once: the modules it imports
+// first, then its own objects (a stream protocol's factory, say). Later
+// calls do nothing.
+
+/// The core runtime: nothing of its own to set up.
 void StartRuntimeModule();
 /// The standard-library bindings: a write to a closed socket or pipe fails
 /// instead of ending the process; the exit-time clean-up is registered.
 /// The standard handles are platform::StdIn, StdOut and StdErr.
 void StartStdlibModule();
+/// Modules with nothing of their own to set up, kept for the start order.
 void StartMathModule();
 void StartRandomModule();
 void StartListModule();

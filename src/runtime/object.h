@@ -43,10 +43,14 @@ class Object {
   virtual void Reserved2();
   virtual void Reserved3();
 
+  /// Takes one more reference; Ref does this, code rarely needs to.
   void AddRef() const noexcept { count_.fetch_add(1, std::memory_order_relaxed); }
+  /// Drops one reference, destroying the object when it was the last.
   void Release() const noexcept {
     if (count_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
   }
+  /// The number of references held (a large number for objects that are
+  /// never freed).
   Int RefCount() const noexcept { return count_.load(std::memory_order_relaxed); }
 
  protected:
@@ -84,15 +88,19 @@ class Ref {
     return *this;
   }
 
+  /// The object, or nullptr for Null. Access through a Null Ref is
+  /// undefined; test first, or use Deref (runtime/error.h), which raises.
   T* Get() const noexcept { return p_; }
   T* operator->() const noexcept { return p_; }
   T& operator*() const noexcept { return *p_; }
+  /// True unless Null.
   explicit operator bool() const noexcept { return p_ != nullptr; }
   bool IsNull() const noexcept { return p_ == nullptr; }
 
   /// Gives up ownership without releasing; for moves between Ref types.
   T* Detach() noexcept { return std::exchange(p_, nullptr); }
 
+  /// Identity: both name the same object, or both are Null.
   template <class U>
   bool operator==(const Ref<U>& other) const noexcept {
     return static_cast<const Object*>(p_) == static_cast<const Object*>(other.Get());
@@ -129,6 +137,7 @@ class NoDestroy {
   explicit NoDestroy(Args&&... args) {
     new (storage_) T(std::forward<Args>(args)...);
   }
+  /// The object.
   T& get() noexcept { return *std::launder(reinterpret_cast<T*>(storage_)); }
 
  private:

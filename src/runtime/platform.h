@@ -17,6 +17,7 @@ using File = std::FILE;
 /// cannot be opened, and also for a directory: reads from one would only
 /// fail later.
 File* FileOpen(const char* path, const char* mode);
+/// Bytes transferred, fewer than `count` at the end of the data or on error.
 std::size_t FileRead(File* file, void* buffer, std::size_t count);
 std::size_t FileWrite(File* file, const void* buffer, std::size_t count);
 /// One byte (0..255), or -1 at the end of the data or on error.
@@ -26,6 +27,8 @@ int FileReadByte(File* file);
 int FilePeekByte(File* file);
 /// Position as the C library reports it; -1 when the stream has none.
 long FileTell(File* file);
+/// As the C library's fseek, fflush and fclose: 0 on success. After
+/// FileClose the file is gone, whatever it returned.
 int FileSeek(File* file, long offset, int origin);
 int FileFlush(File* file);
 int FileClose(File* file);
@@ -37,6 +40,7 @@ int FileClose(File* file);
 /// the data ran out before a terminator.
 std::size_t FileReadLine(File* file, std::vector<std::uint8_t>& out, bool& ended);
 
+/// The process's standard input, output and error.
 File* StdIn();
 File* StdOut();
 File* StdErr();

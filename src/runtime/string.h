@@ -25,13 +25,18 @@ class String final : public Object {
 
   /// The shared empty string.
   static const Ref<String>& Empty();
-  /// Builds a string of `length` units; `fill(char16_t*)` writes them.
+  /// Builds a string of `length` units; `fill(char16_t*)` writes them. The
+  /// shared empty string when `length` <= 0.
   template <class Fill>
   static Ref<String> Build(Int length, Fill&& fill);
 
+  /// Number of code units.
   Int Length() const noexcept { return length_; }
+  /// The units; not zero-terminated.
   const char16_t* Data() const noexcept { return data_; }
+  /// Unit `i`, unchecked: `i` must lie in 0 .. Length()-1.
   char16_t operator[](Int i) const noexcept { return data_[i]; }
+  /// The units as a view, valid while the string lives.
   std::u16string_view View() const noexcept {
     return {data_, static_cast<std::size_t>(length_)};
   }
@@ -130,6 +135,8 @@ Ref<String> String::Build(Int length, Fill&& fill) {
 /// A Null string argument reads as the empty string.
 inline const String& Text(const Ref<String>& s) { return s ? *s : *String::Empty(); }
 
+/// `a` followed by `b` (Null reads as empty). A result longer than 2^31-1
+/// units throws std::bad_alloc, as running out of memory does.
 Ref<String> Concat(const Ref<String>& a, const Ref<String>& b);
 /// Units `begin` .. `end`-1; positions outside the string read as spaces.
 Ref<String> Slice(const Ref<String>& s, Int begin, Int end);
@@ -137,7 +144,9 @@ Ref<String> Slice(const Ref<String>& s, Int begin, Int end);
 Ref<String> CodeToString(Int code);
 /// First unit as 0..65535, or -1 for the empty string.
 Int FirstCode(const Ref<String>& s);
-/// Temporary zero-terminated conversions, valid until 32 more are made.
+/// Temporary zero-terminated conversions (ToNarrowZ, ToWideZ, ToUtf8Z; Null
+/// reads as empty), valid until 32 more are made on any thread. Raise
+/// nothing.
 const char* TempNarrowZ(const Ref<String>& s);
 const char16_t* TempWideZ(const Ref<String>& s);
 const char* TempUtf8Z(const Ref<String>& s);

@@ -45,6 +45,7 @@ class TCStream : public TStream {
   /// Takes over `file`, starting wherever it stands.
   static Ref<TCStream> CreateWithCStream(platform::File* file, Int mode);
 
+  /// MODE_READ, MODE_WRITE or both, as opened.
   Int Mode() const noexcept { return _mode; }
 
  private:

@@ -15,14 +15,18 @@ namespace corvid {
 /// bytes. Truth values are 1 and 0.
 class TIO : public Object {
  public:
-  /// Pos() = Size(), each asked through the object.
+  /// 1 when Pos() equals Size(), each asked through the object, else 0.
   virtual Int Eof();
-  /// -1: no position.
+  /// The position in bytes; -1 when the stream has none (the base).
   virtual Int Pos();
+  /// The size in bytes; the base gives 0.
   virtual Int Size();
-  /// -1: cannot seek.
+  /// Moves to `pos`; returns the new position, or -1 when the stream
+  /// cannot seek (the base).
   virtual Int Seek(Int pos);
+  /// Hands buffered output on; the base does nothing. Returns 0.
   virtual Int Flush();
+  /// Releases what the stream holds; the base does nothing. Returns 0.
   virtual Int Close();
   /// Transfers up to `count` bytes; returns how many (0: none could be).
   /// The base raises "Stream is not readable".
@@ -39,8 +43,16 @@ class TStream : public TIO {
   virtual Int ReadBytes(std::uint8_t* buffer, Int count);
   /// Exactly `count` bytes or TStreamWriteException.
   virtual Int WriteBytes(const std::uint8_t* buffer, Int count);
+  /// Reads and drops exactly `count` bytes; returns `count`. A stream that
+  /// runs dry first raises TStreamReadException.
   virtual Int SkipBytes(Int count);
+  /// Typed reads: the value from its bytes, read with ReadBytes, so a stream
+  /// that runs dry raises TStreamReadException. ReadByte gives 0..255 and
+  /// ReadShort 0..65535.
   virtual Int ReadByte();
+  /// Typed writes: the value's bytes with WriteBytes (the low 8 or 16 bits
+  /// for WriteByte and WriteShort), so a stream that stops taking bytes
+  /// raises TStreamWriteException. Return 0.
   virtual Int WriteByte(Int n);
   virtual Int ReadShort();
   virtual Int WriteShort(Int n);
@@ -63,6 +75,8 @@ class TStream : public TIO {
   /// stream that runs dry first raises TStreamReadException, having taken
   /// memory only for the bytes that came.
   virtual Ref<String> ReadString(Int length);
+  /// The low byte of each unit with WriteBytes, no terminator; a stream
+  /// that stops taking bytes raises TStreamWriteException. Returns 0.
   virtual Int WriteString(const Ref<String>& text);
   /// The base raises the String "Unable to read object".
   virtual Ref<Object> ReadObject();
@@ -72,8 +86,9 @@ class TStream : public TIO {
 
 /// A stream over another stream, which it owns. Everything but the block
 /// loops (ReadBytes, WriteBytes, SkipBytes) and ReadLong/WriteLong is
-/// forwarded. Without an inner stream, forwarding raises the null-object
-/// error.
+/// forwarded, with the inner stream's results and errors; the forwarded
+/// writes, Flush and Close return 0. Without an inner stream, forwarding
+/// raises TNullObjectException.
 class TStreamWrapper : public TStream {
  public:
   Int Eof() override;
@@ -102,10 +117,13 @@ class TStreamWrapper : public TStream {
   Int WriteObject(const Ref<Object>& object) override;
 
   /// Replaces the inner stream; setting the same stream again is safe.
+  /// Returns 0.
   virtual Int SetStream(const Ref<TStream>& stream);
+  /// The inner stream; Null when there is none.
   const Ref<TStream>& Inner() const noexcept { return _stream; }
 
  protected:
+  /// The inner stream; raises TNullObjectException when there is none.
   TStream& Target();
 
   Ref<TStream> _stream;
@@ -116,9 +134,12 @@ class TStreamWrapper : public TStream {
 class TStreamStream : public TStreamWrapper {
  public:
   Int Close() override;
+  /// A new handle on `stream`.
   static Ref<TStreamStream> Create(const Ref<TStream>& stream);
 };
 
+/// Starts the stream module (and the runtime's); plain file names open
+/// without it, protocols need their own modules.
 void StartStreamModule();
 
 }  // namespace corvid

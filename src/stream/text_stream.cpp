@@ -52,25 +52,25 @@ Ref<TTextStream> TTextStream::Create(const Ref<TStream>& stream, Int encoding) {
   return text;
 }
 
-Int TTextStream::_ReadByte() { return TStreamWrapper::ReadByte(); }
+Int TTextStream::ReadRawByte() { return TStreamWrapper::ReadByte(); }
 
-Int TTextStream::_WriteByte(Int n) { return TStreamWrapper::WriteByte(n); }
+Int TTextStream::WriteRawByte(Int n) { return TStreamWrapper::WriteByte(n); }
 
-Int TTextStream::_FlushRead() {
+Int TTextStream::FlushRead() {
   if (_bufcount == 0) return 0;
   // The line is over whatever follows, so a caller that catches the error
   // goes on from where the stream stands.
   _bufcount = 0;
-  Int byte = _ReadByte();
-  if (byte == 13) byte = _ReadByte();
+  Int byte = ReadRawByte();
+  if (byte == 13) byte = ReadRawByte();
   if (byte != 10) Throw("Malformed line terminator"_s);
   return 0;
 }
 
-Int TTextStream::_FlushWrite() {
+Int TTextStream::FlushWrite() {
   if (_bufcount == 0) return 0;
-  _WriteByte(13);
-  _WriteByte(10);
+  WriteRawByte(13);
+  WriteRawByte(10);
   _bufcount = 0;
   return 0;
 }
@@ -78,9 +78,9 @@ Int TTextStream::_FlushWrite() {
 Int TTextStream::Read(std::uint8_t* buffer, Int count) {
   if (count <= 0) return 0;
   for (Int i = 0; i < count; ++i) {
-    if (_bufcount == kBytesPerHexLine) _FlushRead();
-    unsigned high = HexValue(_ReadByte());
-    unsigned low = HexValue(_ReadByte());
+    if (_bufcount == kBytesPerHexLine) FlushRead();
+    unsigned high = HexValue(ReadRawByte());
+    unsigned low = HexValue(ReadRawByte());
     buffer[i] = static_cast<std::uint8_t>(((high << 4) + low) & 0xFFu);
     ++_bufcount;
   }
@@ -90,75 +90,75 @@ Int TTextStream::Read(std::uint8_t* buffer, Int count) {
 Int TTextStream::Write(const std::uint8_t* buffer, Int count) {
   if (count <= 0) return 0;
   for (Int i = 0; i < count; ++i) {
-    _WriteByte(HexDigit(buffer[i] >> 4));
-    _WriteByte(HexDigit(buffer[i] & 0xFu));
-    if (++_bufcount == kBytesPerHexLine) _FlushWrite();
+    WriteRawByte(HexDigit(buffer[i] >> 4));
+    WriteRawByte(HexDigit(buffer[i] & 0xFu));
+    if (++_bufcount == kBytesPerHexLine) FlushWrite();
   }
   return count;
 }
 
 Int TTextStream::ReadByte() {
-  _FlushRead();
+  FlushRead();
   return ReadLine()->ParseInt();
 }
 
 Int TTextStream::WriteByte(Int n) {
-  _FlushWrite();
+  FlushWrite();
   WriteLine(String::FormatInt(n));
   return 0;
 }
 
 Int TTextStream::ReadShort() {
-  _FlushRead();
+  FlushRead();
   return ReadLine()->ParseInt();
 }
 
 Int TTextStream::WriteShort(Int n) {
-  _FlushWrite();
+  FlushWrite();
   WriteLine(String::FormatInt(n));
   return 0;
 }
 
 Int TTextStream::ReadInt() {
-  _FlushRead();
+  FlushRead();
   return ReadLine()->ParseInt();
 }
 
 Int TTextStream::WriteInt(Int n) {
-  _FlushWrite();
+  FlushWrite();
   WriteLine(String::FormatInt(n));
   return 0;
 }
 
 Long TTextStream::ReadLong() {
-  _FlushRead();
+  FlushRead();
   return ReadLine()->ParseLong();
 }
 
 Int TTextStream::WriteLong(Long n) {
-  _FlushWrite();
+  FlushWrite();
   WriteLine(String::FormatLong(n));
   return 0;
 }
 
 Float TTextStream::ReadFloat() {
-  _FlushRead();
+  FlushRead();
   return ReadLine()->ParseFloat();
 }
 
 Int TTextStream::WriteFloat(Float n) {
-  _FlushWrite();
+  FlushWrite();
   WriteLine(String::FormatFloat(n));
   return 0;
 }
 
 Double TTextStream::ReadDouble() {
-  _FlushRead();
+  FlushRead();
   return ReadLine()->ParseDouble();
 }
 
 Int TTextStream::WriteDouble(Double n) {
-  _FlushWrite();
+  FlushWrite();
   WriteLine(String::FormatDouble(n));
   return 0;
 }
@@ -166,12 +166,12 @@ Int TTextStream::WriteDouble(Double n) {
 Int TTextStream::DecodeUtf8() {
   // No validation: a stray continuation byte leads a two-byte form, and a
   // lead of 0xF0 or more stands for three bytes giving 0.
-  Int b0 = _ReadByte();
+  Int b0 = ReadRawByte();
   if (b0 < 0x80) return Unit(static_cast<unsigned>(b0));
-  unsigned b1 = static_cast<unsigned>(_ReadByte());
+  unsigned b1 = static_cast<unsigned>(ReadRawByte());
   unsigned u0 = static_cast<unsigned>(b0);
   if (b0 < 0xE0) return Unit(((u0 - 0xC0u) << 6) + (b1 - 0x80u));
-  unsigned b2 = static_cast<unsigned>(_ReadByte());
+  unsigned b2 = static_cast<unsigned>(ReadRawByte());
   if (b0 < 0xF0) return Unit(((u0 - 0xE0u) << 12) + ((b1 - 0x80u) << 6) + (b2 - 0x80u));
   return 0;
 }
@@ -179,21 +179,21 @@ Int TTextStream::DecodeUtf8() {
 Int TTextStream::ReadChar() {
   switch (_encoding) {
     case LATIN1:
-      return Unit(static_cast<unsigned>(_ReadByte()));
+      return Unit(static_cast<unsigned>(ReadRawByte()));
     case UTF8:
       return DecodeUtf8();
     case UTF16BE: {
-      unsigned high = static_cast<unsigned>(_ReadByte());
-      unsigned low = static_cast<unsigned>(_ReadByte());
+      unsigned high = static_cast<unsigned>(ReadRawByte());
+      unsigned low = static_cast<unsigned>(ReadRawByte());
       return Unit(high << 8 | low);
     }
     case UTF16LE: {
-      unsigned low = static_cast<unsigned>(_ReadByte());
-      unsigned high = static_cast<unsigned>(_ReadByte());
+      unsigned low = static_cast<unsigned>(ReadRawByte());
+      unsigned high = static_cast<unsigned>(ReadRawByte());
       return Unit(low | high << 8);
     }
     default:
-      _ReadByte();
+      ReadRawByte();
       return 0;
   }
 }
@@ -201,14 +201,14 @@ Int TTextStream::ReadChar() {
 void TTextStream::EncodeUtf8(unsigned u) {
   // Surrogates are encoded one by one, as three bytes each.
   if (u < 0x80) {
-    _WriteByte(static_cast<Int>(u));
+    WriteRawByte(static_cast<Int>(u));
   } else if (u < 0x800) {
-    _WriteByte(static_cast<Int>(0xC0u | u >> 6));
-    _WriteByte(static_cast<Int>(0x80u | (u & 0x3Fu)));
+    WriteRawByte(static_cast<Int>(0xC0u | u >> 6));
+    WriteRawByte(static_cast<Int>(0x80u | (u & 0x3Fu)));
   } else {
-    _WriteByte(static_cast<Int>(0xE0u | u >> 12));
-    _WriteByte(static_cast<Int>(0x80u | ((u >> 6) & 0x3Fu)));
-    _WriteByte(static_cast<Int>(0x80u | (u & 0x3Fu)));
+    WriteRawByte(static_cast<Int>(0xE0u | u >> 12));
+    WriteRawByte(static_cast<Int>(0x80u | ((u >> 6) & 0x3Fu)));
+    WriteRawByte(static_cast<Int>(0x80u | (u & 0x3Fu)));
   }
 }
 
@@ -216,18 +216,18 @@ Int TTextStream::WriteChar(Int unit) {
   unsigned u = static_cast<unsigned>(unit) & 0xFFFFu;
   switch (_encoding) {
     case LATIN1:
-      _WriteByte(static_cast<Int>(u & 0xFFu));
+      WriteRawByte(static_cast<Int>(u & 0xFFu));
       break;
     case UTF8:
       EncodeUtf8(u);
       break;
     case UTF16BE:
-      _WriteByte(static_cast<Int>(u >> 8));
-      _WriteByte(static_cast<Int>(u & 0xFFu));
+      WriteRawByte(static_cast<Int>(u >> 8));
+      WriteRawByte(static_cast<Int>(u & 0xFFu));
       break;
     case UTF16LE:
-      _WriteByte(static_cast<Int>(u & 0xFFu));
-      _WriteByte(static_cast<Int>(u >> 8));
+      WriteRawByte(static_cast<Int>(u & 0xFFu));
+      WriteRawByte(static_cast<Int>(u >> 8));
       break;
     default:
       break;
@@ -256,7 +256,7 @@ void TTextStream::Collect(Int unit) {
 }
 
 Ref<String> TTextStream::ReadLine() {
-  _FlushRead();
+  FlushRead();
   _collected.clear();
   while (!Eof()) {
     Int c = ReadChar();
@@ -267,14 +267,14 @@ Ref<String> TTextStream::ReadLine() {
 }
 
 Ref<String> TTextStream::ReadFile() {
-  _FlushRead();
+  FlushRead();
   _collected.clear();
   while (!Eof()) Collect(ReadChar());
   return TakeCollected();
 }
 
 Ref<String> TTextStream::ReadString(Int length) {
-  _FlushRead();
+  FlushRead();
   if (length <= 0) return String::Empty();
   _collected.clear();
   _collected.reserve(std::min(static_cast<std::size_t>(length), kMaxStringReserve));
@@ -283,13 +283,13 @@ Ref<String> TTextStream::ReadString(Int length) {
 }
 
 Int TTextStream::WriteString(const Ref<String>& text) {
-  _FlushWrite();
+  FlushWrite();
   for (char16_t unit : Text(text).View()) WriteChar(unit);
   return 0;
 }
 
 Int TTextStream::WriteLine(const Ref<String>& text) {
-  _FlushWrite();
+  FlushWrite();
   WriteString(text);
   WriteString("\r\n"_s);
   return 0;

@@ -77,15 +77,8 @@ class TTextStream final : public TStreamWrapper {
   virtual Int WriteChar(Int unit);
   /// A text stream over `stream`; the encoding code is taken as given.
   static Ref<TTextStream> Create(const Ref<TStream>& stream, Int encoding);
-  /// One raw byte of the inner stream (0..255).
-  virtual Int _ReadByte();
-  /// One raw byte (low 8 bits of `n`) to the inner stream. Returns 0.
-  virtual Int _WriteByte(Int n);
-  /// Consumes the terminator of an open hexadecimal line. Returns 0.
-  virtual Int _FlushRead();
-  /// Writes the terminator of an open hexadecimal line. Returns 0.
-  virtual Int _FlushWrite();
 
+  /// The encoding code the stream was created with.
   Int Encoding() const noexcept { return _encoding; }
 
  protected:
@@ -93,6 +86,16 @@ class TTextStream final : public TStreamWrapper {
   Int _bufcount = 0;
 
  private:
+  /// One raw byte of the inner stream (0..255); the end of the inner stream
+  /// raises TStreamReadException.
+  virtual Int ReadRawByte();
+  /// One raw byte (low 8 bits of `n`) to the inner stream. Returns 0.
+  virtual Int WriteRawByte(Int n);
+  /// Consumes the terminator of an open hexadecimal line. Returns 0.
+  virtual Int FlushRead();
+  /// Writes the terminator of an open hexadecimal line. Returns 0.
+  virtual Int FlushWrite();
+
   Int DecodeUtf8();
   void Collect(Int unit);
   void EncodeUtf8(unsigned unit);

@@ -11,6 +11,7 @@ namespace corvid {
 /// removed; create them with MakeRef, never on the stack.
 class TStreamFactory : public Object {
  public:
+  /// Puts the new factory at the head of the chain.
   TStreamFactory();
 
   /// A new stream when the request is this factory's, else Null; never
