@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "interpreter/opcodes.inc"
 #include "runtime/app.h"
 
 namespace corvid {

@@ -5,6 +5,8 @@
 #include <cassert>
 #include <cstdlib>
 
+#include "interpreter/opcodes.inc"
+
 namespace corvid {
 
 namespace {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <vector>
 
@@ -11,36 +12,12 @@
 
 namespace corvid {
 
-/// The operations of a translated program, the one table both the
-/// translator and the executor's dispatch are built from. In the comments,
-/// "cell" is the cell at `off` from the head, "here" the cell under the head
-/// after `x` was added to the head, and "with a" means `a` is added to the
-/// cell first, modulo 256.
-#define CORVID_OPCODES(X)                                                                      \
-  X(Reach)         /* cells off..x exist; b weighs the segment, y is its first code index */  \
-  X(Add)           /* cell += a */                                                             \
-  X(AddRow)        /* the x cells from off on += the x bytes of Program::rows from y on */      \
-  X(CondAdd)       /* with a, cell += b when it is 0: a "#" and the "+" or "-" it may skip */  \
-  X(Output)        /* with a, the cell is written x times in decimal */                        \
-  X(OutputIfZero)  /* with a, "0" is written when the cell is 0 */                             \
-  X(Input)         /* cell = code of the first byte of an input line */                        \
-  X(InputIfZero)   /* with a, Input when the cell is 0 */                                      \
-  X(Move)          /* head += x */                                                             \
-  X(CondMove)      /* head += x; with a, head += (int8)b when here is 0 */                     \
-  X(Jump)          /* head += x; continue at op y */                                           \
-  X(JumpIfZero)    /* head += x; with a, continue at op y when here is 0 */                    \
-  X(JumpIfNonZero) /* head += x; with a, continue at op y when here is not 0 */                \
-  X(Loop)          /* the loop x (a LoopShape), all of it, from its start */                   \
-  X(Clear)         /* here = 0: a loop that only counts its counter by an odd step */          \
-  X(End)           /* the run ends */
+/// The operations of a translated program, listed (with what their fields
+/// mean) in opcodes.inc, the one table both the translator and the
+/// executor's dispatch are built from.
+enum class OpCode : std::uint8_t;
 
-enum class OpCode : std::uint8_t {
-#define CORVID_OPCODE_ENUM(name) name,
-  CORVID_OPCODES(CORVID_OPCODE_ENUM)
-#undef CORVID_OPCODE_ENUM
-};
-
-/// One operation; what the fields mean depends on `code` (see above).
+/// One operation; what the fields mean depends on `code` (see opcodes.inc).
 struct Op {
   OpCode code;
   std::uint8_t a = 0;
@@ -129,7 +106,7 @@ constexpr Int kNever = 1 << 16;
 /// divides start; j is then -start / 2^s times the inverse of u, modulo
 /// 2^(8-s). Free of branches: whole loops ask it for every guard.
 inline Int FirstZero(std::uint8_t start, std::uint8_t step) {
-  unsigned shift = static_cast<unsigned>(__builtin_ctz(step | 0x100u));
+  unsigned shift = static_cast<unsigned>(std::countr_zero(step | 0x100u));
   bool reached = (start & ((1u << shift) - 1)) == 0;
   unsigned j = ((((256u - start) & 0xFFu) >> shift) * detail::kInverse[step >> shift]) & (0xFFu >> shift);
   return reached ? static_cast<Int>(j) : kNever;
