@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
-.PHONY: all configure build run test install sanitize bench clean
+.PHONY: all configure build run test install sanitize bench fuzz clean
 
 all: build
 
@@ -30,9 +30,16 @@ sanitize:
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && ctest --output-on-failure -j $(JOBS)
 
+# Release build with the micro-benchmarks, then the timing table against the
+# reference implementations (bench/run --help).
 bench:
-	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DCORVID_BUILD_BENCH=ON >/dev/null
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DCORVID_BUILD_BENCH=ON -DCORVID_BUILD_TESTS=OFF >/dev/null
 	cmake --build build-bench -j $(JOBS)
+	bench/run --no-build
+
+# The differential test of the executor at length.
+fuzz: build
+	CORVID_FUZZ_ROUNDS=$${CORVID_FUZZ_ROUNDS:-200000} $(BUILD)/tests/interpreter_tests --gtest_filter='Executor.Agrees*'
 
 clean:
 	rm -rf build build-sanitize build-bench
