@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
-.PHONY: all configure build run test install sanitize bench clean
+.PHONY: all configure build run test install sanitize bench fuzz clean
 
 all: build
 
@@ -30,20 +30,26 @@ sanitize:
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && ctest --output-on-failure -j $(JOBS)
 
+# Release build with the micro-benchmarks, then the timing table against the
+# reference implementations (bench/run --help).
 bench:
-	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DCORVID_BUILD_BENCH=ON >/dev/null
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DCORVID_BUILD_BENCH=ON -DCORVID_BUILD_TESTS=OFF >/dev/null
 	cmake --build build-bench -j $(JOBS)
+	bench/run --no-build
+
+# The fuzz targets of fuzz/ (clang, libFuzzer, ASan+UBSan, in build-fuzz),
+# each over its corpus and then FUZZ_SECONDS more (a failure leaves its
+# input in build-fuzz/artifacts); then the differential test of the
+# executor at length.
+FUZZ_SECONDS ?= 60
+fuzz: build
+	fuzz/run $(FUZZ_SECONDS)
+	CORVID_FUZZ_ROUNDS=$${CORVID_FUZZ_ROUNDS:-200000} $(BUILD)/tests/interpreter_tests --gtest_filter='Executor.Agrees*'
 
 clean:
 	rm -rf build build-sanitize build-bench build-fuzz
 
-# The fuzz targets (clang, libFuzzer, ASan+UBSan, in build-fuzz): each runs
-# over its corpus and then FUZZ_SECONDS more; a failure leaves its input in
-# build-fuzz/artifacts.
-FUZZ_SECONDS ?= 60
-.PHONY: fuzz memcheck
-fuzz:
-	fuzz/run $(FUZZ_SECONDS)
+.PHONY: memcheck
 
 # valgrind's memcheck over the interpreter's golden runs: no memory error,
 # no leak.

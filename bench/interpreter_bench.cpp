@@ -1,11 +1,13 @@
-// Loading and tape growth: the costs that must stay amortised.
+// Loading, translation, the executor's inner loop and tape growth.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
+#include "interpreter/executor.h"
 #include "interpreter/loader.h"
 #include "interpreter/modules.h"
 #include "interpreter/tape.h"
@@ -36,6 +38,54 @@ void BM_LoadProgram(benchmark::State& state) {
   std::filesystem::remove(path);
 }
 BENCHMARK(BM_LoadProgram)->Arg(8)->Arg(64)->Unit(benchmark::kMillisecond);
+
+// Loops "( body - # @ % )" with long bodies of moves and changes, some of
+// them guarded by "#": what most programs spend their time in.
+CodeStore MakeLoops(int loops, int bodyLength) {
+  std::mt19937 random(84);
+  std::string code;
+  for (int l = 0; l < loops; ++l) {
+    code += std::string(random() % 5 + 1, '+') + "(";
+    int pos = 0;
+    for (std::size_t start = code.size(); code.size() - start < static_cast<std::size_t>(bodyLength);) {
+      int step = static_cast<int>(random() % 5) - 2;
+      code += std::string(static_cast<std::size_t>(std::abs(step)), step > 0 ? '>' : '<');
+      pos += step;
+      if (pos == 0) continue;
+      if (random() % 100 < 15) code += '#';
+      code += std::string(random() % 3 + 1, random() % 2 ? '+' : '-');
+    }
+    code += std::string(static_cast<std::size_t>(std::abs(pos)), pos > 0 ? '<' : '>') + "-#@%)";
+  }
+  CodeStore store;
+  store.commands.assign(code.begin(), code.end());
+  return store;
+}
+
+class NullPort : public CommandPort {
+ public:
+  void Write(const char*, std::size_t) override {}
+  Int ReadFirstCode() override { return -1; }
+};
+
+void BM_Translate(benchmark::State& state) {
+  CodeStore store = MakeLoops(400, static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    Program program = Translate(store);
+    benchmark::DoNotOptimize(program.ops.data());
+  }
+  state.SetItemsProcessed(state.iterations() * store.Length());
+}
+BENCHMARK(BM_Translate)->Arg(60)->Arg(400)->Unit(benchmark::kMillisecond);
+
+void BM_RunLoops(benchmark::State& state) {
+  CodeStore store = MakeLoops(400, static_cast<int>(state.range(0)));
+  NullPort port;
+  Tape tape;
+  Executor executor(store, tape, port);
+  for (auto _ : state) executor.Run();
+}
+BENCHMARK(BM_RunLoops)->Arg(60)->Arg(400)->Unit(benchmark::kMillisecond);
 
 // One new cell per step, as a walk outward does.
 void BM_TapeWalk(benchmark::State& state) {

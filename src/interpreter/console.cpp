@@ -22,6 +22,7 @@ Int TCStandardIO::Flush() {
 
 Int TCStandardIO::Read(std::uint8_t* buffer, Int count) {
   if (count <= 0) return 0;
+  FlushStdout();  // what was written stands before the wait for input
   return static_cast<Int>(platform::FileRead(platform::StdIn(), buffer, static_cast<std::size_t>(count)));
 }
 

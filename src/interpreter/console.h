@@ -14,6 +14,7 @@ class TCStandardIO : public TStream {
   /// Raises TStreamWriteException when standard output cannot be flushed
   /// (FlushStdout).
   Int Flush() override;
+  /// Flushes standard output first (raising as Flush does), then reads.
   Int Read(std::uint8_t* buffer, Int count) override;
   /// Returns `count`, or raises TStreamWriteException when standard output
   /// does not take every byte (WriteStdout).

@@ -1,68 +1,457 @@
 #include "interpreter/executor.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "interpreter/opcodes.inc"
 #include "runtime/app.h"
 
 namespace corvid {
 
-Executor::Executor(const CodeStore& code, Tape& tape, Int head) noexcept
-    : code_(code.commands.data()), length_(code.Length()), tape_(tape), head_(head) {}
+namespace {
 
-// An index that wrapped past 2^31-1 commands is negative and cannot address
-// the store; the run treats it as the end of the code.
-void Executor::Run() {
-  bool skipNext = false;
-  for (; InCode(codeIndex_); codeIndex_ = WrappingAdd(codeIndex_, 1)) {
-    if (skipNext) {
-      skipNext = false;
+struct Digits {
+  char text[3];
+  std::uint8_t length;
+};
+
+constexpr std::array<Digits, 256> MakeDigits() {
+  std::array<Digits, 256> table{};
+  for (int v = 0; v < 256; ++v) {
+    Digits& d = table[static_cast<std::size_t>(v)];
+    if (v >= 100) d.text[d.length++] = static_cast<char>('0' + v / 100);
+    if (v >= 10) d.text[d.length++] = static_cast<char>('0' + v / 10 % 10);
+    d.text[d.length++] = static_cast<char>('0' + v % 10);
+  }
+  return table;
+}
+
+constexpr std::array<Digits, 256> kDigits = MakeDigits();
+
+constexpr Long kLowestHead = std::numeric_limits<Int>::min();
+constexpr Long kHighestHead = std::numeric_limits<Int>::max();
+
+bool IsEntry(const Program& program, std::uint32_t index) {
+  auto it = std::lower_bound(program.entries.begin(), program.entries.end(),
+                             std::make_pair(index, std::uint32_t{0}));
+  return it != program.entries.end() && it->first == index;
+}
+
+}  // namespace
+
+StandardPort::StandardPort() : terminal_(StdoutIsTerminal()), quietSince_(ElapsedMillis()) {}
+
+void StandardPort::Write(const char* text, std::size_t length) {
+  WriteStdout(reinterpret_cast<const std::uint8_t*>(text), length);
+  if (terminal_) FlushStdout();
+}
+
+Int StandardPort::ReadFirstCode() { return FirstCode(GetStdinLine()); }
+
+bool StandardPort::Tick() {
+  Int now = ElapsedMillis();
+  Int waited = static_cast<Int>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(quietSince_));
+  if (StdoutPending() && waited >= kFlushMillis) FlushStdout();
+  if (!StdoutPending()) quietSince_ = now;
+  return true;
+}
+
+Executor::Executor(const CodeStore& code, Tape& tape, CommandPort& port, Int head)
+    : program_(Translate(code)), tape_(tape), port_(port), head_(head) {
+  std::uint32_t cells = 0;
+  for (const LoopShape& shape : program_.loops) cells = std::max<std::uint32_t>(cells, shape.cells);
+  loopBase_.resize(cells);
+  loopStep_.resize(cells);
+  loopLink_.resize(cells);
+  loopDay_.fill(-1);
+}
+
+void Executor::WriteCell(std::uint8_t value, Int times) {
+  const Digits& digits = kDigits[value];
+  if (times == 1) {
+    port_.Write(digits.text, digits.length);
+    return;
+  }
+  char buffer[192];
+  std::size_t used = 0;
+  for (; times > 0; --times) {
+    if (used + sizeof digits.text > sizeof buffer) {
+      port_.Write(buffer, used);
+      used = 0;
+    }
+    std::memcpy(buffer + used, digits.text, sizeof digits.text);
+    used += digits.length;
+  }
+  port_.Write(buffer, used);
+}
+
+bool Executor::Tick() { return port_.Tick(); }
+
+// Each cell of the body follows its own course: a guard tests and changes
+// only its own cell, and the head is back at the counter when the iteration
+// ends. A cell changes by its step in every iteration in which none of its
+// guards fires, so the iteration in which one first fires, and the one after
+// which the counter reads 0, follow from the cell's value alone. The run
+// goes from one such iteration to the next, working out only the cells whose
+// guards fire there. Those iterations all lie within 256 of the next one to
+// run, so the cells wait in a calendar of 256 days. A cell that a firing
+// brings back to the value it had before is caught in a loop of its own: it
+// fires alike in every iteration from then on and keeps that value.
+Executor::LoopEnd Executor::RunLoop(const LoopShape& shape, std::uint8_t* head, Long& work) {
+  constexpr std::uint32_t kNone = 0xFFFFFFFF;
+  // Rounds before the run may tick: each takes at most 256 iterations, so
+  // the iteration count stays far from wrapping.
+  const Long rounds = std::min<Long>(tickInterval_, 1024);
+  const LoopCell* cells = program_.loopCells.data() + shape.cellsBegin;
+  const LoopGuard* guards = program_.loopGuards.data() + shape.guardsBegin;
+  const std::uint16_t* ends = program_.loopGuardEnds.data() + shape.endsBegin;
+  auto guardsOf = [&](std::uint32_t c) { return c == 0 ? 0u : std::uint32_t{ends[c - 1]}; };
+  const std::uint32_t count = shape.cells;
+  const std::uint32_t counter = shape.counter;
+  std::uint8_t* base = loopBase_.data();  // value before iteration 0, as firings changed it
+  std::uint8_t* step = loopStep_.data();  // change per iteration: the cell's, or 0 once caught
+  std::int32_t* link = loopLink_.data();  // the next cell on the same day
+  std::array<std::int32_t, 256>& day = loopDay_;  // first cell per day, -1 for none
+  std::array<std::uint64_t, 4> busy{};     // the days with cells
+  auto value = [&](std::uint32_t c, std::uint32_t t) {  // at the start of iteration t
+    return static_cast<std::uint8_t>(base[c] + t * step[c]);
+  };
+  auto schedule = [&](std::uint32_t c, std::uint32_t t) {  // the first firing from iteration t on
+    std::uint32_t first = kNone;
+    std::uint8_t v = value(c, t);
+    for (std::uint32_t g = guardsOf(c); g < ends[c]; ++g) {
+      Int j = FirstZero(static_cast<std::uint8_t>(v + guards[g].before), step[c]);
+      if (j != kNever) first = std::min(first, t + static_cast<std::uint32_t>(j));
+    }
+    if (first == kNone) return;
+    std::uint32_t d = first & 255;
+    link[c] = day[d];
+    day[d] = static_cast<std::int32_t>(c);
+    busy[d >> 6] |= std::uint64_t{1} << (d & 63);
+  };
+  auto nextDay = [&](std::uint32_t t) {  // the first iteration from t on with cells, or kNone
+    std::uint32_t from = t & 255;
+    for (std::uint32_t k = 0; k <= 4; ++k) {
+      std::uint32_t w = ((from >> 6) + k) & 3;
+      std::uint64_t bits = busy[w];
+      if (k == 0) bits &= ~std::uint64_t{0} << (from & 63);
+      if (k == 4) bits &= (std::uint64_t{1} << (from & 63)) - 1;
+      if (bits) return t + (((w << 6) + static_cast<std::uint32_t>(__builtin_ctzll(bits)) - from) & 255);
+    }
+    return kNone;
+  };
+  auto lastIteration = [&](std::uint32_t t) {  // the first from t on at whose end the counter reads 0
+    Int j = FirstZero(value(counter, t + 1), step[counter]);
+    return j == kNever ? kNone : t + static_cast<std::uint32_t>(j);
+  };
+  auto finish = [&](std::uint32_t t) {
+    for (std::uint32_t c = 0; c < count; ++c) head[cells[c].off] = value(c, t);
+    for (std::uint32_t w = 0; w < 4; ++w)
+      for (std::uint64_t bits = busy[w]; bits; bits &= bits - 1)
+        day[(w << 6) + static_cast<std::uint32_t>(__builtin_ctzll(bits))] = -1;
+  };
+
+  for (std::uint32_t c = 0; c < count; ++c) {
+    base[c] = head[cells[c].off];
+    step[c] = cells[c].step;
+  }
+  for (std::uint32_t c = 0; c < shape.guarded; ++c) schedule(c, 0);
+  work += shape.guarded + 1;
+  std::uint32_t last = lastIteration(0);
+  std::uint32_t done = 0;  // iterations run
+  for (Long round = 0; round < rounds; ++round) {
+    std::uint32_t firing = nextDay(done);
+    std::uint32_t next = std::min(firing, last);
+    if (next == kNone) return LoopEnd::Never;
+    bool counterFired = false;
+    if (firing == next) {
+      std::uint32_t d = next & 255;
+      std::int32_t c = day[d];
+      day[d] = -1;
+      busy[d >> 6] &= ~(std::uint64_t{1} << (d & 63));
+      for (; c >= 0;) {
+        std::uint32_t cell = static_cast<std::uint32_t>(c);
+        c = link[cell];
+        // Iteration `next` for this cell: guards in body order, each seeing
+        // the changes of those that fired before it.
+        std::uint8_t v = value(cell, next), extra = 0;
+        for (std::uint32_t g = guardsOf(cell); g < ends[cell]; ++g)
+          if (static_cast<std::uint8_t>(v + guards[g].before + extra) == 0)
+            extra = static_cast<std::uint8_t>(extra + guards[g].change);
+        if (static_cast<std::uint8_t>(step[cell] + extra) == 0) {
+          base[cell] = v;  // caught: the same value for good
+          step[cell] = 0;
+        } else {
+          base[cell] = static_cast<std::uint8_t>(base[cell] + extra);
+          schedule(cell, next + 1);
+        }
+        counterFired = counterFired || cell == counter;
+        work += ends[cell] - guardsOf(cell) + 1;
+      }
+    }
+    done = next + 1;
+    if (next == last || counterFired) {
+      if (value(counter, done) == 0) {
+        finish(done);
+        return LoopEnd::Done;
+      }
+      last = lastIteration(done);
+    }
+  }
+  finish(done);
+  return LoopEnd::Later;
+}
+
+// The commands one by one, as they stand in the code: no position is
+// assumed free of wrap-around here.
+std::uint32_t Executor::RunStepwise(std::uint32_t index) {
+  const std::uint8_t* code = program_.code;
+  const std::uint32_t length = program_.length;
+  bool skip = false;
+  for (std::uint32_t i = index;; ++i) {
+    if (i >= length) return program_.EntryAt(length);
+    if (i != index && !skip && IsEntry(program_, i)) return program_.EntryAt(i);
+    if (skip) {
+      skip = false;
       continue;
     }
-    switch (code_[codeIndex_]) {
-      case '+':
-        tape_.Write(head_, static_cast<std::uint8_t>(tape_.Read(head_) + 1));
-        break;
-      case '-':
-        tape_.Write(head_, static_cast<std::uint8_t>(tape_.Read(head_) - 1));
-        break;
-      case '.':
-        PutStdout(String::FormatInt(tape_.Read(head_)));
-        break;
-      case ',':
-        tape_.Write(head_, static_cast<std::uint8_t>(FirstCode(GetStdinLine())));
-        break;
-      case '<':
-        head_ = WrappingAdd(head_, -1);
-        break;
-      case '>':
-        head_ = WrappingAdd(head_, 1);
-        break;
+    switch (code[i]) {
+      case '+': tape_.Write(head_, static_cast<std::uint8_t>(tape_.Read(head_) + 1)); break;
+      case '-': tape_.Write(head_, static_cast<std::uint8_t>(tape_.Read(head_) - 1)); break;
+      case '.': WriteCell(static_cast<std::uint8_t>(tape_.Read(head_)), 1); break;
+      case ',': tape_.Write(head_, static_cast<std::uint8_t>(port_.ReadFirstCode())); break;
+      case '<': head_ = WrappingAdd(head_, -1); break;
+      case '>': head_ = WrappingAdd(head_, 1); break;
+      case '#': skip = tape_.Read(head_) != 0; break;
       case '@':
-        if (!SearchForward()) return;
-        break;
-      case '#':
-        skipNext = tape_.Read(head_) != 0;
+        do ++i;
+        while (i < length && code[i] != ')');
+        if (i >= length) return program_.EntryAt(length);
         break;
       case '%':
-        SearchBackward();
+        while (i > 0) {
+          --i;
+          if (i == 0 || code[i] == '(') break;
+        }
         break;
-      default:  // "(" and ")" are markers only
-        break;
+      default: break;
     }
   }
 }
 
-bool Executor::SearchForward() {
-  for (;;) {
-    codeIndex_ = WrappingAdd(codeIndex_, 1);
-    if (!InCode(codeIndex_)) return false;
-    if (code_[codeIndex_] == ')') return true;
-  }
+// Dispatch through a table of label addresses (a GNU extension that ISO C++
+// lacks, hence the pragma): each op jumps straight to the next op's code.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpedantic"
+
+bool Executor::Run() {
+#define CORVID_OPCODE_LABEL(name) &&op_##name,
+  static const void* const kDispatch[] = {CORVID_OPCODES(CORVID_OPCODE_LABEL)};
+#undef CORVID_OPCODE_LABEL
+
+  const Op* const ops = program_.ops.data();
+  const std::uint8_t* const rows = program_.rows.data();
+  const Op* pc = ops;
+  Int head = head_;
+  std::uint8_t* store = nullptr;  // the cell at position p is store[p + zero]
+  Long zero = 0;
+  Long at = 0;                    // index of the head's cell in store
+  Long low = 0, high = 0;         // positions that exist: low .. high-1
+  Long ticks = tickInterval_;
+
+#define CELL(off) store[at + (off)]
+#define DISPATCH() goto* kDispatch[static_cast<std::uint8_t>(pc->code)]
+#define NEXT() \
+  do {         \
+    ++pc;      \
+    DISPATCH(); \
+  } while (0)
+  // When every segment is to go command by command, no cell counts as
+  // existing, so that every Reach takes its slow road.
+#define REFRESH()                                        \
+  do {                                                   \
+    store = tape_.Storage();                             \
+    zero = tape_.Zero();                                 \
+    low = stepwise_ ? kHighestHead : -tape_.Origin();    \
+    high = stepwise_ ? kLowestHead : tape_.Extent();     \
+    at = Long{head} + zero;                              \
+  } while (0)
+#define MOVE(by)                     \
+  do {                               \
+    head = WrappingAdd(head, (by));  \
+    at = Long{head} + zero;          \
+  } while (0)
+#define TICK(weight)                     \
+  do {                                   \
+    if ((ticks -= (weight)) < 0) {       \
+      ticks = tickInterval_;             \
+      head_ = head;                      \
+      if (!Tick()) goto stopped;         \
+    }                                    \
+  } while (0)
+  // Runs the code index `source` command by command when the head would wrap
+  // around within the cells from `first` to `last`.
+#define REACH(first, last, source)                                 \
+  do {                                                             \
+    Long p0 = Long{head} + (first), p1 = Long{head} + (last);      \
+    if (p0 < low || p1 >= high) [[unlikely]] {                     \
+      if (p0 < kLowestHead || p1 > kHighestHead || stepwise_) {    \
+        TICK(1);                                                   \
+        head_ = head;                                              \
+        pc = ops + RunStepwise(source);                            \
+        head = head_;                                              \
+        REFRESH();                                                 \
+        DISPATCH();                                                \
+      }                                                            \
+      tape_.Reach(p0, p1);                                         \
+      REFRESH();                                                   \
+    }                                                              \
+  } while (0)
+
+  REFRESH();
+  DISPATCH();
+
+op_Reach:
+  REACH(pc->off, pc->x, pc->y);
+  TICK(pc->b);
+  NEXT();
+
+op_Add:
+  CELL(pc->off) = static_cast<std::uint8_t>(CELL(pc->off) + pc->a);
+  NEXT();
+
+op_AddRow: {
+  std::uint8_t* cell = &CELL(pc->off);
+  const std::uint8_t* add = rows + pc->y;
+  for (Int k = 0; k < pc->x; ++k) cell[k] = static_cast<std::uint8_t>(cell[k] + add[k]);
+  NEXT();
 }
 
-void Executor::SearchBackward() {
-  while (codeIndex_ > 0) {
-    --codeIndex_;
-    if (codeIndex_ == 0 || code_[codeIndex_] == '(') return;
-  }
+op_CondAdd: {
+  std::uint8_t v = static_cast<std::uint8_t>(CELL(pc->off) + pc->a);
+  CELL(pc->off) = static_cast<std::uint8_t>(v + (v == 0 ? pc->b : 0));
+  NEXT();
 }
+
+op_Output: {
+  std::uint8_t v = static_cast<std::uint8_t>(CELL(pc->off) + pc->a);
+  CELL(pc->off) = v;
+  head_ = head;
+  WriteCell(v, pc->x);
+  NEXT();
+}
+
+op_OutputIfZero: {
+  std::uint8_t v = static_cast<std::uint8_t>(CELL(pc->off) + pc->a);
+  CELL(pc->off) = v;
+  if (v == 0) {
+    head_ = head;
+    WriteCell(0, 1);
+  }
+  NEXT();
+}
+
+op_Input:
+  head_ = head;
+  CELL(pc->off) = static_cast<std::uint8_t>(port_.ReadFirstCode());
+  NEXT();
+
+op_InputIfZero: {
+  std::uint8_t v = static_cast<std::uint8_t>(CELL(pc->off) + pc->a);
+  if (v == 0) {
+    head_ = head;
+    v = static_cast<std::uint8_t>(port_.ReadFirstCode());
+  }
+  CELL(pc->off) = v;
+  NEXT();
+}
+
+op_Move:
+  MOVE(pc->x);
+  NEXT();
+
+op_CondMove: {
+  MOVE(pc->x);
+  std::uint8_t v = static_cast<std::uint8_t>(CELL(0) + pc->a);
+  CELL(0) = v;
+  MOVE(v == 0 ? static_cast<Int>(static_cast<std::int16_t>(pc->b)) : 0);
+  NEXT();
+}
+
+op_Jump:
+  MOVE(pc->x);
+  pc = ops + pc->y;
+  TICK(1);
+  DISPATCH();
+
+op_JumpIfZero: {
+  MOVE(pc->x);
+  std::uint8_t v = static_cast<std::uint8_t>(CELL(0) + pc->a);
+  CELL(0) = v;
+  if (v == 0) {
+    pc = ops + pc->y;
+    TICK(1);
+    DISPATCH();
+  }
+  NEXT();
+}
+
+op_JumpIfNonZero: {
+  MOVE(pc->x);
+  std::uint8_t v = static_cast<std::uint8_t>(CELL(0) + pc->a);
+  CELL(0) = v;
+  if (v != 0) {
+    pc = ops + pc->y;
+    TICK(1);
+    DISPATCH();
+  }
+  NEXT();
+}
+
+op_Loop: {
+  const LoopShape& shape = program_.loops[static_cast<std::size_t>(pc->x)];
+  REACH(shape.low, shape.high, shape.source);
+  Long work = 1;
+  LoopEnd end = RunLoop(shape, store + at, work);
+  TICK(work);
+  if (end == LoopEnd::Never) goto forever;
+  if (end == LoopEnd::Done) ++pc;
+  DISPATCH();
+}
+
+op_Clear:
+  if (head < low || head >= high) {
+    tape_.Reach(head, head);
+    REFRESH();
+  }
+  CELL(0) = 0;
+  NEXT();
+
+op_End:
+  head_ = head;
+  return true;
+
+forever:
+  // The counter never reads 0 and no guard ever fires: the loop runs for
+  // ever without anything to show for it.
+  for (;;) TICK(tickInterval_);
+
+stopped:
+  head_ = head;
+  return false;
+
+#undef CELL
+#undef DISPATCH
+#undef NEXT
+#undef REFRESH
+#undef MOVE
+#undef TICK
+#undef REACH
+}
+
+#pragma GCC diagnostic pop
 
 }  // namespace corvid

@@ -1,40 +1,104 @@
 // Command execution: runs the code store against the tape.
 #pragma once
 
+#include <array>
+#include <cstddef>
+
 #include "interpreter/loader.h"
 #include "interpreter/tape.h"
+#include "interpreter/translator.h"
 
 namespace corvid {
 
-/// Runs the eleven commands. "." writes the current cell in decimal with
-/// PutStdout; "," reads a line with GetStdinLine and stores the code of its
-/// first character (255 for an empty line).
+/// Where "." writes and "," reads, and what hears the executor's ticks.
+class CommandPort {
+ public:
+  virtual ~CommandPort() = default;
+  /// The decimal text of cells that "." wrote, in command order.
+  virtual void Write(const char* text, std::size_t length) = 0;
+  /// The code of the first character of the next input line, -1 for an
+  /// empty line.
+  virtual Int ReadFirstCode() = 0;
+  /// Called now and then while a run goes on: whenever about a tick
+  /// interval of work has been done (see Executor::SetTickInterval), each
+  /// jump counting, so that a run that never ends still ticks. False ends
+  /// the run where it stands.
+  virtual bool Tick() { return true; }
+};
+
+/// Standard output and input. What "." writes waits in standard output's
+/// buffer (WriteStdout) until a read of input, the end of the run, or a
+/// tick some time after it came, so that a program that goes on running
+/// shows it within 100 ms; on a terminal each number is flushed at once.
+/// "," reads with GetStdinLine.
+class StandardPort : public CommandPort {
+ public:
+  /// How long written output may wait while the run goes on.
+  static constexpr Int kFlushMillis = 50;
+
+  StandardPort();
+  void Write(const char* text, std::size_t length) override;
+  Int ReadFirstCode() override;
+  bool Tick() override;
+
+ private:
+  bool terminal_;
+  Int quietSince_;  // last time nothing waited, or of the last flush
+};
+
+/// Runs the eleven commands. "." writes the current cell in decimal; ","
+/// reads a line and stores the code of its first character (255 for an
+/// empty line). The code store is translated once, when the executor is
+/// made; it must outlive the executor.
 class Executor {
  public:
   static constexpr Int kInitialHead = 36;
+  static constexpr Long kDefaultTickInterval = Long{1} << 18;
 
   /// `head` is where the head starts; runs begin at kInitialHead.
-  Executor(const CodeStore& code, Tape& tape, Int head = kInitialHead) noexcept;
+  Executor(const CodeStore& code, Tape& tape, CommandPort& port, Int head = kInitialHead);
 
   /// Runs from the first command until the end of the code, or until "@"
-  /// finds no ")" after it.
-  void Run();
+  /// finds no ")" after it: true. False when the port's Tick ended the run
+  /// before (the tape and head are then those of some moment of the run).
+  bool Run();
 
   /// The head's cell position.
   Int Head() const noexcept { return head_; }
 
- private:
-  /// Moves codeIndex_ onto the ")" after it; false when there is none.
-  bool SearchForward();
-  /// Moves codeIndex_ back onto the "(" before it, or to index 0.
-  void SearchBackward();
-  bool InCode(Int index) const noexcept { return index >= 0 && Long{index} < length_; }
+  /// Roughly how many operations run between two calls of the port's Tick.
+  void SetTickInterval(Long interval) noexcept { tickInterval_ = interval < 1 ? 1 : interval; }
 
-  const std::uint8_t* code_;
-  Long length_;
+  /// For tests: every segment that touches cells runs command by command,
+  /// as where the head wraps around, and comes back to the translated code
+  /// where a jump lands.
+  void SetStepwise(bool on) noexcept { stepwise_ = on; }
+
+ private:
+  /// Runs commands one by one from `index` until the run reaches a jump
+  /// target with no skip pending, or the end; gives back the op to go on
+  /// with. For stretches in which the head wraps around its 32-bit range.
+  std::uint32_t RunStepwise(std::uint32_t index);
+  /// The port's Tick; false when the run is to end.
+  bool Tick();
+  enum class LoopEnd { Done, Later, Never };
+  /// Runs the whole loop `shape` from its start, the head's cell at `head`:
+  /// Done when it ended, Never when it never will, Later when it stopped
+  /// after a while (between two iterations) to let the run tick. Adds the
+  /// work it did to `work`.
+  LoopEnd RunLoop(const LoopShape& shape, std::uint8_t* head, Long& work);
+  void WriteCell(std::uint8_t value, Int times);
+
+  Program program_;
+  std::vector<std::uint8_t> loopBase_;  // per cell of the loop running
+  std::vector<std::uint8_t> loopStep_;
+  std::vector<std::int32_t> loopLink_;
+  std::array<std::int32_t, 256> loopDay_;
   Tape& tape_;
+  CommandPort& port_;
   Int head_;
-  Int codeIndex_ = 0;
+  Long tickInterval_ = kDefaultTickInterval;
+  bool stepwise_ = false;
 };
 
 /// Adds with 32-bit wrap-around.

@@ -1,8 +1,12 @@
 #include "interpreter/loader.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
+#include <memory>
 
 #include "filesystem/open.h"
+#include "stream/cstream.h"
 
 namespace corvid {
 
@@ -18,6 +22,97 @@ constexpr std::array<bool, 128> MakeCommandTable() {
 
 constexpr std::array<bool, 128> kIsCommand = MakeCommandTable();
 
+// The same for every byte value, as a count to add.
+constexpr std::array<std::uint8_t, 256> MakeKeepTable() {
+  std::array<std::uint8_t, 256> table{};
+  for (const char* c = kCommandSet; *c; ++c) table[static_cast<unsigned char>(*c)] = 1;
+  return table;
+}
+
+constexpr std::array<std::uint8_t, 256> kKeep = MakeKeepTable();
+
+// A plain file is read in blocks of this size, into the same buffer.
+constexpr Int kBlockSize = 1 << 18;
+// Room for the commands of a plain file is reserved up to its size, but no
+// further than this; past it the store grows as it fills.
+constexpr Int kReserveLimit = 1 << 26;
+
+// Sixteen bytes at a time (a GNU vector type, which the compiler maps to
+// the machine's vector instructions).
+typedef std::uint8_t Bytes16 __attribute__((vector_size(16)));
+typedef std::uint64_t Words2 __attribute__((vector_size(16)));
+
+enum class Held { None, Some, All };
+
+// Whether the sixteen bytes `v` hold commands.
+Held HeldCommands(Bytes16 v) {
+  Bytes16 hit = (v == '<') | (v == '>') | (v == '+') | (v == '-') | (v == '.') | (v == ',') | (v == '(') |
+                (v == ')') | (v == '@') | (v == '#') | (v == '%');
+  Words2 words = reinterpret_cast<Words2>(hit);
+  if ((words[0] | words[1]) == 0) return Held::None;
+  return (words[0] & words[1]) == ~std::uint64_t{0} ? Held::All : Held::Some;
+}
+
+// Moves the command bytes of `bytes` to its front, in order; returns how
+// many. Commentary, and code without commentary, go sixteen bytes at a
+// time; where they mix every byte is copied and the count moves by whether
+// it was one, so that no branch depends on the text. (Bytes are only
+// written where bytes were read.)
+std::size_t KeepCommands(std::uint8_t* bytes, std::size_t count) {
+  std::size_t kept = 0, i = 0;
+  for (; i + 16 <= count; i += 16) {
+    // A copy, so that the stores below cannot be taken to change what is
+    // still to be read.
+    Bytes16 v;
+    std::memcpy(&v, bytes + i, sizeof v);
+    Held held = HeldCommands(v);
+    if (held == Held::None) continue;
+    if (held == Held::All) {
+      std::memcpy(bytes + kept, &v, sizeof v);
+      kept += 16;
+      continue;
+    }
+    for (int j = 0; j < 16; ++j) {
+      std::uint8_t b = v[j];
+      bytes[kept] = b;
+      kept += kKeep[b];
+    }
+  }
+  for (; i < count; ++i) {
+    std::uint8_t b = bytes[i];
+    bytes[kept] = b;
+    kept += kKeep[b];
+  }
+  return kept;
+}
+
+// Line by line, as the stream gives them: a line ends at a line feed or a
+// zero unit, carriage returns are dropped, and the reading goes on while
+// Eof says more follows. One line is always read, even from an empty stream.
+void LoadLines(TStream& stream, CodeStore& store) {
+  do {
+    Ref<String> line = stream.ReadLine();
+    for (char16_t unit : line->View()) {
+      if (IsCommand(unit)) store.commands.push_back(static_cast<std::uint8_t>(unit));
+    }
+  } while (!stream.Eof());
+}
+
+// A plain file holds its units as bytes, and what ends or is dropped from a
+// line is no command, so reading it line by line until Eof keeps the
+// command bytes of everything up to where the data stops: which is what
+// reading it in blocks until a read gives nothing keeps too, without a
+// string per line. The file may still change while it is read; either way
+// the reading ends where the data stops.
+void LoadBlocks(TCStream& file, CodeStore& store) {
+  store.commands.reserve(static_cast<std::size_t>(std::min(std::max(file.Size(), Int{0}), kReserveLimit)));
+  std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kBlockSize]);
+  while (Int got = file.Read(block.get(), kBlockSize)) {
+    std::size_t count = KeepCommands(block.get(), static_cast<std::size_t>(got));
+    store.commands.insert(store.commands.end(), block.get(), block.get() + count);
+  }
+}
+
 }  // namespace
 
 bool IsCommand(char16_t unit) { return unit < 128 && kIsCommand[unit]; }
@@ -26,14 +121,12 @@ bool LoadProgram(const Ref<String>& codeFile, CodeStore& store) {
   store.commands.clear();
   Ref<TStream> stream = OpenSeekableReader(codeFile);
   if (!stream) return false;
-  // One line is always read, even from an empty stream; the end test comes
-  // after each line.
-  do {
-    Ref<String> line = stream->ReadLine();
-    for (char16_t unit : line->View()) {
-      if (IsCommand(unit)) store.commands.push_back(static_cast<std::uint8_t>(unit));
-    }
-  } while (!stream->Eof());
+  Ref<TCStream> file = CastTo<TCStream>(stream);
+  if (file && file->Pos() >= 0) {
+    LoadBlocks(*file, store);
+  } else {
+    LoadLines(*stream, store);
+  }
   CloseSeekable(stream);
   return true;
 }

@@ -39,7 +39,8 @@ int ProgramBody() {
   Tape tape;
   PrintLine(Concat("Executing "_s, codeFile));
   PrintLine(String::Empty());
-  Executor(code, tape).Run();
+  StandardPort port;
+  Executor(code, tape, port).Run();
   PrintLine(String::Empty());
   PrintLine(String::Empty());
   PrintLine("Execution complete."_s);

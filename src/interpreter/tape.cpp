@@ -1,31 +1,45 @@
 #include "interpreter/tape.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 
 namespace corvid {
 
-Tape::Tape() : cells_(static_cast<std::size_t>(kInitialCells), 0) {}
+namespace {
 
-void Tape::Grow(Long pos) {
-  if (pos < -origin_) origin_ = -pos;
-  if (pos >= extent_) extent_ = pos + 1;
-  Reserve(-origin_, extent_);
+// Zeroed storage. Large blocks come straight from fresh pages, so the parts
+// of a grown tape that are never touched are never made resident.
+std::uint8_t* AllocateZeroed(Long cells) {
+  void* p = std::calloc(static_cast<std::size_t>(cells), 1);
+  if (!p) throw std::bad_alloc();
+  return static_cast<std::uint8_t*>(p);
 }
 
-// Makes storage cover positions low .. high-1. New storage doubles on the
-// side that grows, and every cell outside the existing range is 0, so cells
-// that come into existence later already read 0.
-void Tape::Reserve(Long low, Long high) {
-  Long stored_low = -zero_;
-  Long stored_high = static_cast<Long>(cells_.size()) - zero_;
-  if (low >= stored_low && high <= stored_high) return;
-  Long size = stored_high - stored_low;
-  Long new_low = low < stored_low ? std::min(low, stored_low - size) : stored_low;
-  Long new_high = high > stored_high ? std::max(high, stored_high + size) : stored_high;
-  std::vector<std::uint8_t> cells(static_cast<std::size_t>(new_high - new_low), 0);
-  std::copy(cells_.begin(), cells_.end(), cells.begin() + (stored_low - new_low));
-  cells_ = std::move(cells);
-  zero_ = -new_low;
+}  // namespace
+
+void Tape::Free::operator()(std::uint8_t* p) const noexcept { std::free(p); }
+
+Tape::Tape() : cells_(AllocateZeroed(kInitialCells)), stored_(kInitialCells) {}
+
+// The observable extent takes in exactly the accessed range. The storage, if
+// too small, at least doubles on the side that grows; every stored cell
+// outside the existing range is 0, so cells that come into existence later
+// already read 0.
+void Tape::Grow(Long low, Long high) {
+  origin_ = std::max(origin_, -low);
+  extent_ = std::max(extent_, high + 1);
+  Long storedLow = -zero_;
+  Long storedHigh = stored_ - zero_;
+  if (-origin_ >= storedLow && extent_ <= storedHigh) return;
+  Long newLow = -origin_ < storedLow ? std::min(-origin_, storedLow - stored_) : storedLow;
+  Long newHigh = extent_ > storedHigh ? std::max(extent_, storedHigh + stored_) : storedHigh;
+  std::uint8_t* cells = AllocateZeroed(newHigh - newLow);
+  std::memcpy(cells + (storedLow - newLow), cells_.get(), static_cast<std::size_t>(stored_));
+  cells_.reset(cells);
+  stored_ = newHigh - newLow;
+  zero_ = -newLow;
 }
 
 }  // namespace corvid

@@ -1,5 +1,6 @@
 #include "runtime/app.h"
 
+#include <atomic>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -10,6 +11,7 @@
 #include "runtime/fault.h"
 #include "runtime/module.h"
 #include "runtime/platform.h"
+#include "runtime/platform_stdio.h"
 
 namespace corvid {
 
@@ -172,14 +174,63 @@ Ref<String> DirectoryPart(const Ref<String>& pathRef) {
   return String::FromWideSpan(path.Data(), last);
 }
 
+// Standard output goes through a buffer of the runtime's own, in front of
+// the C library's, which every flush leaves empty: what a program writes
+// waits in one place, from where a fault report can still write it out with
+// async-signal-safe calls alone.
+namespace {
+
+constexpr std::size_t kStdoutBufferSize = std::size_t{1} << 16;
+char stdoutBuffer[kStdoutBufferSize];
+std::atomic<std::size_t> stdoutPending{0};
+
+// The pending bytes and then the C library's buffer out; false when either
+// fails. The bytes count as gone either way, so that a failure is reported
+// once, not again at the exit.
+bool DrainStdout() {
+  std::size_t pending = stdoutPending.exchange(0);
+  bool written = pending == 0 || platform::FileWrite(platform::StdOut(), stdoutBuffer, pending) == pending;
+  return platform::FileFlush(platform::StdOut()) == 0 && written;
+}
+
+}  // namespace
+
 void WriteStdout(const std::uint8_t* bytes, std::size_t count) {
-  if (platform::FileWrite(platform::StdOut(), bytes, count) != count) {
-    Throw(MakeRef<TStreamWriteException>());
+  std::size_t pending = stdoutPending.load(std::memory_order_relaxed);
+  if (count > kStdoutBufferSize - pending) {
+    FlushStdout();
+    pending = 0;
+    if (count >= kStdoutBufferSize) {
+      if (platform::FileWrite(platform::StdOut(), bytes, count) != count) Throw(MakeRef<TStreamWriteException>());
+      FlushStdout();
+      return;
+    }
   }
+  if (count <= 8) {
+    // Numbers of a few digits come one by one; spare them a call.
+    for (std::size_t k = 0; k < count; ++k) stdoutBuffer[pending + k] = static_cast<char>(bytes[k]);
+  } else {
+    std::memcpy(stdoutBuffer + pending, bytes, count);
+  }
+  // A fault report must not find the count ahead of the bytes.
+  std::atomic_signal_fence(std::memory_order_release);
+  stdoutPending.store(pending + count, std::memory_order_relaxed);
 }
 
 void FlushStdout() {
-  if (platform::FileFlush(platform::StdOut()) != 0) Throw(MakeRef<TStreamWriteException>());
+  if (!DrainStdout()) Throw(MakeRef<TStreamWriteException>());
+}
+
+bool StdoutPending() { return stdoutPending.load(std::memory_order_relaxed) != 0; }
+
+bool StdoutIsTerminal() { return platform::IsTerminal(platform::StdOut()); }
+
+void FlushStdoutQuietly() noexcept { DrainStdout(); }
+
+void FlushStdoutInFault() noexcept {
+  std::size_t pending = stdoutPending.exchange(0);
+  std::atomic_signal_fence(std::memory_order_acquire);
+  platform::WriteStdoutRaw(stdoutBuffer, pending);
 }
 
 void PutStdout(const Ref<String>& text) {
@@ -189,14 +240,17 @@ void PutStdout(const Ref<String>& text) {
 }
 
 // Standard error is where failures are reported; there is nowhere to report
-// its own.
+// its own. Standard output goes first, so that what a program wrote stands
+// before the report that follows it.
 void PutStderr(const Ref<String>& text) {
+  FlushStdoutQuietly();
   const std::string bytes = ToBytes(text);
   platform::FileWrite(platform::StdErr(), bytes.data(), bytes.size());
   platform::FileFlush(platform::StdErr());
 }
 
 Ref<String> GetStdinLine() {
+  FlushStdout();  // the program's output before it waits for input
   std::string line;
   char chunk[256];
   for (;;) {

@@ -56,16 +56,32 @@ bool WideCallMode();
 /// all `count` bytes or raises.
 void WriteStdout(const std::uint8_t* bytes, std::size_t count);
 /// Flushes standard output; raises TStreamWriteException when that fails.
+/// What WriteStdout took waits in a buffer until a flush, or until the
+/// buffer is full; reading standard input (GetStdinLine), writing standard
+/// error (PutStderr), the end of the process (EndProgram, the end functions,
+/// an uncaught error) and a fault report flush it first.
 void FlushStdout();
+/// True while bytes that WriteStdout took wait for a flush.
+bool StdoutPending();
+/// True when standard output is a terminal, where a program's output should
+/// appear as it is written.
+bool StdoutIsTerminal();
+/// FlushStdout for where the process ends anyway: a failure is ignored.
+void FlushStdoutQuietly() noexcept;
+/// The pending bytes out with async-signal-safe calls alone, errors
+/// ignored: for the fault report.
+void FlushStdoutInFault() noexcept;
 /// Low 8 bits of each unit to standard output, then a flush. Every unit is
 /// written, a zero unit as a zero byte. Raises as WriteStdout and
 /// FlushStdout do.
 void PutStdout(const Ref<String>& text);
-/// The same on standard error.
+/// The same on standard error, after a flush of standard output whose
+/// failure is ignored.
 void PutStderr(const Ref<String>& text);
 /// One line from standard input, each byte one unit, without its line feed
 /// (and without one white-space byte before it). At end of input: what was
-/// collected, the empty string when nothing was.
+/// collected, the empty string when nothing was. Flushes standard output
+/// first (and raises as FlushStdout does).
 Ref<String> GetStdinLine();
 /// Normal end of the process with status 0: end functions run, C streams
 /// are flushed. Standard output is flushed first, so that output it cannot

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "runtime/app.h"
 #include "runtime/error.h"
 #include "runtime/platform.h"
 
@@ -59,6 +60,7 @@ std::atomic<bool> reporting{false};
 void OnFault(const platform::FaultSignal& fault) {
   // A fault while reporting or exiting: the state is past saving.
   if (reporting.exchange(true)) platform::ExitImmediately(0);
+  FlushStdoutInFault();  // what the program wrote stands before the report
   WriteLine(kFaultCaption);
   WriteLine(FaultName(fault.signal, fault.code, fault.stackOverflow));
   DebugStopHook();

@@ -16,7 +16,7 @@ std::vector<std::string>& Started() {
 // Output still in the standard streams' buffers when the end functions
 // run reaches its reader before the process goes.
 void FlushStandardStreams() {
-  platform::FileFlush(platform::StdOut());
+  FlushStdoutQuietly();
   platform::FileFlush(platform::StdErr());
 }
 

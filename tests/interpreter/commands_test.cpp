@@ -77,6 +77,25 @@ TEST(CommandsNeverEnding, BackwardSearchReachingTheStartLoopsForever) {
   }
 }
 
+// Output waits in a buffer, but never where someone could be waiting for
+// it: before the program reads input, and while it runs on.
+TEST(CommandsOutput, AppearsBeforeTheProgramWaitsForInput) {
+  TempDir dir;
+  std::string header = "Executing " + (dir.Path() / "code.tape").string() + "\r\n\r\n";
+  auto result = RunCode(dir, "+ . , .", "A\n\n", 5, header + "1");
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_EQ(ProgramOutput(dir, result), "165");
+}
+
+TEST(CommandsOutput, AppearsWhileTheProgramRunsOn) {
+  for (const char* code : {"+ . ( %", "+ . ( > + # @ % )"}) {
+    TempDir dir;
+    auto result = RunCode(dir, code, "\n", 1);
+    EXPECT_TRUE(result.timedOut) << code;
+    EXPECT_EQ(result.out, "Executing " + (dir.Path() / "code.tape").string() + "\r\n\r\n1") << code;
+  }
+}
+
 TEST(CommandsInput, LongLinesAreJoinedAcrossChunks) {
   TempDir dir;
   // The second "," must see the line after the 300 letters, not their tail.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "interpreter/executor.h"
 #include "interpreter/modules.h"
 #include "runtime/legacy_string.h"
@@ -32,6 +34,37 @@ TEST(Loader, KeepsCommandsInFileOrderAsBytes) {
   EXPECT_EQ(store.Length(), 13);
 }
 
+// A plain file is read in blocks, a stream with a protocol line by line:
+// both keep the command bytes of the whole file, wherever they stand against
+// the blocks, and whatever line ends, zero bytes and carriage returns stand
+// around them.
+TEST(Loader, BlocksAndLinesKeepTheSameCommands) {
+  StartProgramModule();
+  TempDir dir;
+  std::mt19937 random(5);
+  // Sizes around the blocks the loader reads, mostly commentary (a third
+  // commands) or mostly code (nearly all).
+  for (auto [size, percent] : {std::pair{0, 33}, {1, 33}, {15, 33}, {16, 33}, {17, 33}, {100000, 33},
+                               {262143, 33}, {262144, 33}, {262145, 33}, {300000, 33}, {300000, 99}}) {
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    for (char& b : bytes) {
+      const char* other = "\0\n\r";
+      b = static_cast<int>(random() % 100) < percent ? "<>+-.,()@#%"[random() % 11]
+          : random() % 2                            ? other[random() % 3]
+                                                     : static_cast<char>(random());
+    }
+    std::string commands;
+    for (char b : bytes)
+      if (IsCommand(static_cast<unsigned char>(b))) commands += b;
+    auto path = dir.Write("code.txt", bytes);
+    for (std::string prefix : {"", "latin1::"}) {
+      CodeStore store;
+      ASSERT_TRUE(LoadProgram(FromBytes(prefix + path.string()), store));
+      EXPECT_EQ(std::string(store.commands.begin(), store.commands.end()), commands) << prefix << size << " " << percent;
+    }
+  }
+}
+
 TEST(Loader, NothingOpensNothingLoads) {
   StartProgramModule();
   TempDir dir;
@@ -48,11 +81,12 @@ TEST(Executor, HeadWrapsAtTheEndsOfItsRange) {
   CodeStore store;
   store.commands = {'>', '>'};
   Tape tape;
-  Executor right(store, tape, INT32_MAX);
+  StandardPort port;
+  Executor right(store, tape, port, INT32_MAX);
   right.Run();
   EXPECT_EQ(right.Head(), INT32_MIN + 1);
   store.commands = {'<'};
-  Executor left(store, tape, INT32_MIN);
+  Executor left(store, tape, port, INT32_MIN);
   left.Run();
   EXPECT_EQ(left.Head(), INT32_MAX);
   EXPECT_EQ(tape.Extent(), 64);

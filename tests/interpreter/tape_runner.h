@@ -14,11 +14,12 @@ inline std::string Transcript(const std::string& name, const std::string& output
   return "Executing " + name + "\r\n\r\n" + output + "\r\n\r\nExecution complete.\r\n>";
 }
 
-/// Writes `code` to a file and runs the interpreter on it with `input`.
+/// Writes `code` to a file and runs the interpreter on it with `input`,
+/// given once standard output holds `inputAfter`.
 inline ProcessResult RunCode(const TempDir& dir, const std::string& code, const std::string& input,
-                             double timeoutSeconds = 20) {
+                             double timeoutSeconds = 20, const std::string& inputAfter = "") {
   auto path = dir.Write("code.tape", code);
-  return RunProcess({TapeBinary(), path.string()}, input, timeoutSeconds);
+  return RunProcess({TapeBinary(), path.string()}, input, timeoutSeconds, "", inputAfter);
 }
 
 /// What the program wrote with ".", when the run had the usual transcript

@@ -198,6 +198,13 @@ INSTANTIATE_TEST_SUITE_P(
         Uncaught{"raise-noexcept", "escaped a noexcept"}),
     [](const auto& info) { return testing::ScenarioTestName(info.param.scenario); });
 
+TEST(UncaughtError, OutputWaitingIsWrittenFirst) {
+  auto result = RunHelper("pending-raise");
+  EXPECT_EQ(result.err, "late");
+  EXPECT_EQ(result.status, 255);
+  EXPECT_EQ(result.out, "[pending][end]");
+}
+
 TEST(UncaughtError, RootClassWritesItsAddress) {
   auto result = RunHelper("raise-corvid");
   EXPECT_EQ(result.status, 255);

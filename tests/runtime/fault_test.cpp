@@ -54,6 +54,7 @@ struct Fault {
   const char* name;
   bool endFunctionsRun;
   bool memoryFault;
+  const char* pending = "";  // written but not flushed before the fault
 };
 
 void PrintTo(const Fault& param, std::ostream* out) { *out << param.scenario; }
@@ -66,7 +67,7 @@ TEST_P(FaultingChild, ReportsTheFaultAndEndsWithZero) {
   ASSERT_FALSE(result.timedOut);
   EXPECT_EQ(result.err, std::string("Windows exception\n") + GetParam().name + "\n");
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, GetParam().endFunctionsRun ? "[end]" : "");
+  EXPECT_EQ(result.out, std::string(GetParam().pending) + (GetParam().endFunctionsRun ? "[end]" : ""));
 }
 
 // After a stack overflow the process ends without running more code on the
@@ -79,7 +80,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Fault{"fault-recursion", "EXCEPTION_STACK_OVERFLOW", false, true},
                       Fault{"fault-illegal", "EXCEPTION_ILLEGAL_INSTRUCTION", true, false},
                       Fault{"fault-breakpoint", "EXCEPTION_BREAKPOINT", true, false},
-                      Fault{"fault-at-end", "EXCEPTION_ACCESS_VIOLATION", false, true}),
+                      Fault{"fault-at-end", "EXCEPTION_ACCESS_VIOLATION", false, true},
+                      Fault{"pending-fault", "EXCEPTION_ACCESS_VIOLATION", true, true, "[pending]"},
+                      Fault{"pending-overflow", "EXCEPTION_STACK_OVERFLOW", false, true, "[pending]"}),
     [](const auto& info) { return testing::ScenarioTestName(info.param.scenario); });
 
 // The same signal sent by a process (kill, sigqueue, tgkill) is no fault of

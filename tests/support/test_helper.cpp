@@ -71,6 +71,7 @@ void SendSegv(int (*send)()) {
 }
 
 void WriteRaw(const char* text) { platform::WriteStderrRaw(text, std::strlen(text)); }
+void WritePending() { WriteStdout(reinterpret_cast<const std::uint8_t*>("[pending]"), 9); }
 void StopMarker() { WriteRaw("[stop hook]\n"); }
 
 void CustomUnhandled(const Ref<Object>& error) {
@@ -158,6 +159,22 @@ int Entry() {
       {"show-start", ShowStart},
       {"read-lines", ReadLines},
       {"put-units", [] { PutStdout(String::FromWideSpan(u"a\0b\u0141", 4)); }},
+      // Output still waiting in standard output's buffer when the end comes.
+      {"pending-raise",
+       [] {
+         WritePending();
+         RaiseRuntimeError("late"_s);
+       }},
+      {"pending-fault",
+       [] {
+         WritePending();
+         NullWrite();
+       }},
+      {"pending-overflow",
+       [] {
+         WritePending();
+         Recurse(0);
+       }},
   };
   auto found = scenarios.find(scenario);
   if (found == scenarios.end()) return 3;

@@ -63,7 +63,7 @@ void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK
 }  // namespace
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input,
-                         double timeoutSeconds, const std::string& workDir) {
+                         double timeoutSeconds, const std::string& workDir, const std::string& inputAfter) {
   int in[2], out[2], err[2];
   if (pipe(in) || pipe(out) || pipe(err)) throw std::runtime_error("pipe failed");
   pid_t pid = fork();
@@ -109,7 +109,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
     int outAt = -1, errAt = -1, inAt = -1;
     if (outOpen) { fds[n] = {out[0], POLLIN, 0}; outAt = n++; }
     if (errOpen) { fds[n] = {err[0], POLLIN, 0}; errAt = n++; }
-    if (inFd >= 0) { fds[n] = {inFd, POLLOUT, 0}; inAt = n++; }
+    if (inFd >= 0 && result.out.find(inputAfter) != std::string::npos) { fds[n] = {inFd, POLLOUT, 0}; inAt = n++; }
     if (poll(fds, static_cast<nfds_t>(n), static_cast<int>(left.count())) < 0 && errno != EINTR) break;
     char buffer[65536];
     auto drain = [&](int at, int fd, std::string& into, bool& open) {

@@ -48,10 +48,11 @@ struct ProcessResult {
 };
 
 /// Runs `argv[0]` with the arguments, feeding `input` to its standard input
-/// (closed afterwards). A child still running after `timeoutSeconds` is
-/// killed and reported as timed out.
+/// (closed afterwards) once its standard output holds `inputAfter`. A child
+/// still running after `timeoutSeconds` is killed and reported as timed out.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = "",
-                         double timeoutSeconds = 20, const std::string& workDir = "");
+                         double timeoutSeconds = 20, const std::string& workDir = "",
+                         const std::string& inputAfter = "");
 
 /// Path of the interpreter built with the tests.
 std::string TapeBinary();

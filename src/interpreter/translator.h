@@ -1,0 +1,115 @@
+// Translation of the code store into the executor's program: jump targets
+// resolved once, straight-line code merged per cell, recognised loops run
+// whole.
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <vector>
+
+#include "interpreter/loader.h"
+
+namespace corvid {
+
+/// The operations of a translated program, listed (with what their fields
+/// mean) in opcodes.inc, the one table both the translator and the
+/// executor's dispatch are built from.
+enum class OpCode : std::uint8_t;
+
+/// One operation; what the fields mean depends on `code` (see opcodes.inc).
+struct Op {
+  OpCode code;
+  std::uint8_t a = 0;
+  std::uint16_t b = 0;
+  std::int32_t off = 0;
+  std::int32_t x = 0;
+  std::uint32_t y = 0;
+};
+
+/// A cell of a whole loop's body: it changes by `step` in an iteration in
+/// which none of its guards fires. (A body is one segment, whose offsets
+/// stay within a few thousand.)
+struct LoopCell {
+  std::int16_t off;
+  std::uint8_t step;
+};
+
+/// A "#" in a whole loop's body and the "+" or "-" it guards, both on the
+/// guard's cell: the test sees the cell's value at the start of the
+/// iteration plus `before` plus the changes of the cell's guards that fired
+/// before it in the same iteration; at 0 the cell changes by `change`.
+struct LoopGuard {
+  std::uint8_t before;
+  std::uint8_t change;
+};
+
+/// A loop "( body # @ % )" whose body reads no input, writes nothing, jumps
+/// nowhere and ends where it began, so that each cell it touches follows its
+/// own course: whole runs of iterations are counted instead of run. The
+/// counter is the cell under the head; the loop ends after the iteration at
+/// whose end it reads 0.
+/// The guards of the loop's cells stand in cell order, each cell's in body
+/// order; guard ends [g] is where those of the g-th guarded cell end (a body
+/// holds at most 2^15 ops, so they fit 16 bits).
+struct LoopShape {
+  std::int16_t low, high;     // cells the body touches, from the head
+  std::uint16_t cells;        // how many it changes or guards
+  std::uint16_t guarded;      // the cells with guards, which come first
+  std::uint16_t counter;      // the counter's index among the cells
+  std::uint32_t source;       // code index of the body's first command
+  std::uint32_t cellsBegin;   // into Program::loopCells
+  std::uint32_t guardsBegin;  // into Program::loopGuards
+  std::uint32_t endsBegin;    // into Program::loopGuardEnds
+};
+
+/// A translated code store. Running it is the same as running the commands
+/// one by one: same output, same input read, same tape, same head.
+struct Program {
+  std::vector<Op> ops;
+  std::vector<std::uint8_t> rows;  // the changes of AddRow ops
+  std::vector<LoopShape> loops;
+  std::vector<LoopCell> loopCells;
+  std::vector<LoopGuard> loopGuards;
+  std::vector<std::uint16_t> loopGuardEnds;
+  /// Code index and op index of the places jumps land, and of whole loops,
+  /// by code index; the end of the code last.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;
+  /// The commands, for the rare stretch run one by one, and how many of them
+  /// a run can reach (a code index past 2^31-1 ends the run).
+  const std::uint8_t* code = nullptr;
+  std::uint32_t length = 0;
+
+  /// Op index of the code index `index`, which must be listed in `entries`.
+  std::uint32_t EntryAt(std::uint32_t index) const;
+};
+
+/// Translates `code`. The program refers to `code`, which must outlive it.
+Program Translate(const CodeStore& code);
+
+namespace detail {
+constexpr std::array<std::uint8_t, 256> MakeInverses() {
+  std::array<std::uint8_t, 256> inverse{};
+  for (unsigned u = 1; u < 256; u += 2)
+    for (unsigned v = 1; v < 256; v += 2)
+      if (((u * v) & 0xFF) == 1) inverse[u] = static_cast<std::uint8_t>(v);
+  return inverse;
+}
+/// Inverses of the odd numbers modulo 256.
+inline constexpr std::array<std::uint8_t, 256> kInverse = MakeInverses();
+}  // namespace detail
+
+constexpr Int kNever = 1 << 16;
+
+/// The smallest j >= 0 with (start + j * step) % 256 == 0, or kNever when
+/// there is none. With step = 2^s * u (u odd) there is one exactly when 2^s
+/// divides start; j is then -start / 2^s times the inverse of u, modulo
+/// 2^(8-s). Free of branches: whole loops ask it for every guard.
+inline Int FirstZero(std::uint8_t start, std::uint8_t step) {
+  unsigned shift = static_cast<unsigned>(std::countr_zero(step | 0x100u));
+  bool reached = (start & ((1u << shift) - 1)) == 0;
+  unsigned j = ((((256u - start) & 0xFFu) >> shift) * detail::kInverse[step >> shift]) & (0xFFu >> shift);
+  return reached ? static_cast<Int>(j) : kNever;
+}
+
+}  // namespace corvid

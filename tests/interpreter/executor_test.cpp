@@ -1,0 +1,313 @@
+// The translating executor against a plain one-command-at-a-time executor
+// kept here: random programs must write, read and leave the tape alike.
+#include "interpreter/executor.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace corvid {
+namespace {
+
+struct Outcome {
+  bool finished = false;
+  std::string output;
+  Int head = 0;
+  Long origin = 0, extent = 0;
+  std::vector<std::uint8_t> cells;  // positions -origin .. extent-1
+};
+
+bool operator==(const Outcome& a, const Outcome& b) {
+  return a.finished == b.finished && a.output == b.output && a.head == b.head && a.origin == b.origin &&
+         a.extent == b.extent && a.cells == b.cells;
+}
+
+std::ostream& operator<<(std::ostream& os, const Outcome& o) {
+  os << (o.finished ? "finished" : "stopped") << " output=\"" << o.output << "\" head=" << o.head
+     << " cells " << -o.origin << ".." << o.extent - 1 << ":";
+  for (std::size_t k = 0; k < o.cells.size() && k < 400; ++k)
+    if (o.cells[k]) os << " [" << static_cast<Long>(k) - o.origin << "]=" << int{o.cells[k]};
+  return os;
+}
+
+// The commands as the run outline states them, one per step; `budget` steps
+// at most.
+Outcome RunPlainly(const std::string& code, const std::vector<Int>& input, Int head, Long budget) {
+  Outcome o;
+  o.head = head;
+  o.extent = Tape::kInitialCells;
+  o.cells.assign(static_cast<std::size_t>(o.extent), 0);
+  auto cell = [&o](Long p) -> std::uint8_t& {
+    if (p < -o.origin) {
+      o.cells.insert(o.cells.begin(), static_cast<std::size_t>(-p - o.origin), 0);
+      o.origin = -p;
+    }
+    if (p >= o.extent) {
+      o.cells.resize(static_cast<std::size_t>(p + 1 + o.origin), 0);
+      o.extent = p + 1;
+    }
+    return o.cells[static_cast<std::size_t>(p + o.origin)];
+  };
+  const Long length = static_cast<Long>(code.size());
+  std::size_t nextInput = 0;
+  bool skip = false;
+  for (Int i = 0; i >= 0 && i < length; i = WrappingAdd(i, 1)) {
+    if (budget-- == 0) return o;
+    if (skip) {
+      skip = false;
+      continue;
+    }
+    switch (code[static_cast<std::size_t>(i)]) {
+      case '+': ++cell(o.head); break;
+      case '-': --cell(o.head); break;
+      case '.': o.output += std::to_string(cell(o.head)); break;
+      case ',': cell(o.head) = static_cast<std::uint8_t>(nextInput < input.size() ? input[nextInput++] : -1); break;
+      case '<': o.head = WrappingAdd(o.head, -1); break;
+      case '>': o.head = WrappingAdd(o.head, 1); break;
+      case '#': skip = cell(o.head) != 0; break;
+      case '@':
+        do ++i;
+        while (i < length && code[static_cast<std::size_t>(i)] != ')');
+        if (i >= length) i = -2;  // no ")": the run ends
+        break;
+      case '%':
+        while (i > 0) {
+          --i;
+          if (i == 0 || code[static_cast<std::size_t>(i)] == '(') break;
+        }
+        break;
+      default: break;
+    }
+  }
+  o.finished = true;
+  return o;
+}
+
+class ScriptedPort : public CommandPort {
+ public:
+  ScriptedPort(std::vector<Int> input, Long ticks) : input_(std::move(input)), ticks_(ticks) {}
+  void Write(const char* text, std::size_t length) override { output.append(text, length); }
+  Int ReadFirstCode() override { return next_ < input_.size() ? input_[next_++] : -1; }
+  bool Tick() override { return --ticks_ >= 0; }
+  std::string output;
+
+ private:
+  std::vector<Int> input_;
+  std::size_t next_ = 0;
+  Long ticks_;
+};
+
+Outcome RunTranslated(const std::string& code, const std::vector<Int>& input, Int head, Long ticks,
+                      bool stepwise = false) {
+  CodeStore store;
+  store.commands.assign(code.begin(), code.end());
+  Tape tape;
+  ScriptedPort port(input, ticks);
+  Executor executor(store, tape, port, head);
+  executor.SetTickInterval(1);
+  executor.SetStepwise(stepwise);
+  Outcome o;
+  o.finished = executor.Run();
+  o.output = port.output;
+  o.head = executor.Head();
+  o.origin = tape.Origin();
+  o.extent = tape.Extent();
+  for (Long p = -o.origin; p < o.extent; ++p) o.cells.push_back(static_cast<std::uint8_t>(tape.Read(p)));
+  return o;
+}
+
+// Programs of a few shapes: any commands at all; loops "( body # @ % )" with
+// guarded changes, output and input in their bodies; loops between long runs
+// and far moves; and loops with a few commands changed, so that markers go
+// missing and jumps land in odd places.
+class ProgramMaker {
+ public:
+  explicit ProgramMaker(unsigned seed) : random_(seed) {}
+
+  std::string Make() {
+    std::string code;
+    switch (Below(4)) {
+      case 0:
+        for (int k = Below(40) + 1; k > 0; --k) code += Any();
+        break;
+      case 1: code = Loops(); break;
+      case 2:
+        code = Far() + Loops() + Far() + ".";
+        break;
+      default:
+        code = Loops();
+        for (int k = Below(2) + 1; k > 0; --k) {
+          std::size_t at = static_cast<std::size_t>(Below(static_cast<int>(code.size())));
+          if (Below(2)) code.insert(at, 1, Any());
+          else code[at] = Any();
+        }
+    }
+    if (Below(8) == 0) code.insert(0, 1, Below(2) ? '%' : '#');
+    return code;
+  }
+
+  std::vector<Int> Input() {
+    std::vector<Int> lines;
+    for (int k = Below(6); k > 0; --k) lines.push_back(Below(5) == 0 ? -1 : Below(256));
+    return lines;
+  }
+
+ private:
+  int Below(int n) { return static_cast<int>(random_() % static_cast<unsigned>(n)); }
+  char Any() { return "<>+-.,()@#%#+-"[Below(14)]; }
+  std::string Run(char c, int n) { return std::string(static_cast<std::size_t>(n), c); }
+  std::string Moves(int by) { return Run(by > 0 ? '>' : '<', std::abs(by)); }
+
+  // Long runs of changes and moves, far out and back, touching cells.
+  std::string Far() {
+    std::string code;
+    for (int k = Below(4); k > 0; --k) {
+      int by = (Below(2) ? 1 : -1) * (Below(3000) + 1);
+      code += Moves(by) + Run(Below(2) ? '+' : '-', Below(400)) + (Below(2) ? "." : "") + Moves(-by / (Below(3) + 1));
+    }
+    return code;
+  }
+
+  std::string Loops() {
+    std::string code;
+    for (int loops = Below(3) + 1; loops > 0; --loops) {
+      int shift = Below(7) - 3;
+      code += Moves(shift) + Run(Below(2) ? '+' : '-', Below(6)) + '(';
+      int pos = 0;
+      for (int steps = Below(12) + 1; steps > 0; --steps) {
+        int move = Below(5) - 2;
+        code += Moves(move);
+        pos += move;
+        if (pos == 0 && Below(4)) continue;  // mostly leave the counter to the tail
+        if (Below(4) == 0) {
+          code += '#';  // before a change mostly, before anything at all now and then
+          if (Below(10) == 0) code += "<>.,#()@%"[Below(9)];
+        }
+        int r = Below(30);
+        if (r == 0) code += '.';
+        else if (r == 1) code += ',';
+        else code += Run(Below(2) ? '+' : '-', Below(3) + 1);
+      }
+      if (Below(12)) code += Moves(-pos);  // most bodies end where they began
+      // Counters that change by an even step or not at all may never read 0.
+      static const char* const kTails[] = {"#@%", "--#@%", "+#@%", "---#@%", "-#@%", "-#@%", "-#@%", "-#@%"};
+      code += std::string(kTails[Below(16) ? 2 + Below(6) : Below(2)]) + ')' + Moves(-shift);
+      if (Below(3) == 0) code += '.';
+      // Clears of one cell, with changes between them.
+      if (Below(5) == 0)
+        for (int clears = Below(4) + 1; clears > 0; --clears)
+          code += Run(Below(2) ? '+' : '-', Below(3)) + (Below(2) ? "(-#@%)" : "(+#@%)");
+    }
+    return code;
+  }
+
+  std::mt19937 random_;
+};
+
+// A longer run, with other programs: CORVID_FUZZ_ROUNDS and CORVID_FUZZ_SEED.
+Long FromEnvironment(const char* name, Long usual) {
+  const char* env = std::getenv(name);
+  return env ? std::atoll(env) : usual;
+}
+
+TEST(Executor, AgreesWithRunningCommandsOneByOne) {
+  ProgramMaker maker(static_cast<unsigned>(FromEnvironment("CORVID_FUZZ_SEED", 20240613)));
+#ifdef CORVID_SANITIZED
+  constexpr Long kUsualRounds = 600;  // each step costs many times more there
+#else
+  constexpr Long kUsualRounds = 4000;
+#endif
+  const Long rounds = FromEnvironment("CORVID_FUZZ_ROUNDS", kUsualRounds);
+  Long compared = 0;
+  for (Long round = rounds; round > 0; --round) {
+    std::string code = maker.Make();
+    std::vector<Int> input = maker.Input();
+    const Long budget = 20000;
+    Outcome plain = RunPlainly(code, input, Executor::kInitialHead, budget);
+    if (!plain.finished) continue;
+    Outcome translated = RunTranslated(code, input, Executor::kInitialHead, budget + 100);
+    ASSERT_EQ(translated, plain) << "code: " << code;
+    // The road back from going command by command (taken where the head
+    // wraps around) must land where the translated code goes on.
+    if (round % 4 == 0) {
+      Outcome stepwise = RunTranslated(code, input, Executor::kInitialHead, budget + 100, true);
+      ASSERT_EQ(stepwise, plain) << "command by command, code: " << code;
+    }
+    ++compared;
+  }
+  EXPECT_GT(compared, rounds / 3);
+}
+
+// Places where translation takes shortcuts, each with a jump landing in
+// the middle of one.
+TEST(Executor, AgreesOnProgramsThatJumpIntoShortcuts) {
+  struct Case {
+    const char* code;
+    std::vector<Int> input;
+  };
+  for (const Case& c : {
+           Case{"+>++(-#@%)+(-#@%)<-#%<-#%.", {}},  // back into a run of clears
+           Case{"#+#@%).", {}},                     // "#" before index 1, where "%" lands
+           Case{"%+.", {}},                         // "%" first
+           Case{"(+#@%", {}},                       // "@" with no ")" after it
+           Case{",(.-#@%)", {3}},                   // a loop that writes
+           Case{"+++(>+<-#@%)>.", {}},              // a whole loop
+           Case{">>>+<<<+++(>#+<-#@%)+(>#-<-#@%)>>>-#%<<<.", {}},  // back into a whole loop
+       }) {
+    Outcome plain = RunPlainly(c.code, c.input, Executor::kInitialHead, 100000);
+    ASSERT_TRUE(plain.finished) << c.code;
+    EXPECT_EQ(RunTranslated(c.code, c.input, Executor::kInitialHead, 100000), plain) << c.code;
+    EXPECT_EQ(RunTranslated(c.code, c.input, Executor::kInitialHead, 100000, true), plain) << c.code;
+  }
+}
+
+TEST(Executor, FirstZeroAgreesWithCounting) {
+  for (int start = 0; start < 256; ++start) {
+    for (int step = 0; step < 256; ++step) {
+      Int expected = kNever;
+      for (Int j = 0; j < 256 && expected == kNever; ++j)
+        if ((start + j * step) % 256 == 0) expected = j;
+      ASSERT_EQ(FirstZero(static_cast<std::uint8_t>(start), static_cast<std::uint8_t>(step)), expected)
+          << start << " " << step;
+    }
+  }
+}
+
+// Loops whose counter never reads 0 run for ever, however they are run.
+TEST(Executor, NeverEndingLoopsStayNeverEnding) {
+  for (const char* code : {"+%", "+(++#@%)", "+(>+<--#@%)", "+(--#@%)", "+(>#+<--#@%)", "+(>%",
+                           "+(>+#@%)", "++(-(#@%)."}) {
+    Outcome o = RunTranslated(code, {}, Executor::kInitialHead, 100000);
+    EXPECT_FALSE(o.finished) << code;
+  }
+}
+
+// Cells the head reaches across an end of its 32-bit range are the ones at
+// the other end.
+TEST(Executor, PositionsWrapAroundWithTheHead) {
+  struct Case {
+    const char* code;
+    Int head;
+    Long changed;
+  };
+  for (const Case& c : {Case{"<<+.>>", INT32_MIN + 1, INT32_MAX}, Case{">>>+.<<<", INT32_MAX - 1, INT32_MIN + 1}}) {
+    CodeStore store;
+    store.commands.assign(c.code, c.code + std::strlen(c.code));
+    Tape tape;
+    ScriptedPort port({}, 100);
+    Executor executor(store, tape, port, c.head);
+    EXPECT_TRUE(executor.Run()) << c.code;
+    EXPECT_EQ(port.output, "1") << c.code;
+    EXPECT_EQ(executor.Head(), c.head) << c.code;
+    EXPECT_EQ(tape.Origin(), std::max<Long>(0, -c.changed)) << c.code;
+    EXPECT_EQ(tape.Extent(), std::max<Long>(64, c.changed + 1)) << c.code;
+    EXPECT_EQ(tape.Read(c.changed), 1) << c.code;
+  }
+}
+
+}  // namespace
+}  // namespace corvid
