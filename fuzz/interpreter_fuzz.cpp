@@ -141,7 +141,8 @@ class ScriptedPort : public CommandPort {
   Long ticks_;
 };
 
-constexpr const char* kProtocols[] = {"", "latin1::", "utf8::", "utf16le::", "utf16be::", "littleendian::"};
+constexpr const char* kProtocols[] = {"",          "latin1::",  "utf8::",
+                                      "utf16le::", "utf16be::", "littleendian::"};
 constexpr Int kHeads[] = {Executor::kInitialHead, 0, -3, 70};
 constexpr Long kTickIntervals[] = {1, 5, 1024};
 constexpr Long kSteps = 30000;
@@ -150,7 +151,8 @@ constexpr Long kSteps = 30000;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   StartProgramModule();
-  auto dir = std::filesystem::temp_directory_path() / ("corvid-interpreter-fuzz-" + std::to_string(getpid()));
+  auto dir = std::filesystem::temp_directory_path() /
+             ("corvid-interpreter-fuzz-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   codeFile = dir / "code.txt";
   return 0;

@@ -81,7 +81,8 @@ Int TCStream::Write(const std::uint8_t* buffer, Int count) {
 // Bytes that the C library held back and could not write (a full disk)
 // are bytes lost: that is a failed write, not a quiet success.
 Int TCStream::Flush() {
-  if (_cstream && platform::FileFlush(_cstream) != 0 && Writes()) Throw(MakeRef<TStreamWriteException>());
+  if (_cstream && platform::FileFlush(_cstream) != 0 && Writes())
+    Throw(MakeRef<TStreamWriteException>());
   return 0;
 }
 
