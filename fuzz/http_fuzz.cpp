@@ -26,6 +26,9 @@ namespace {
 
 using namespace corvid;
 
+// A directory of the target's own, removed when the process ends.
+std::filesystem::path workDir;
+
 void Check(bool holds, const char* what) {
   if (!holds) {
     std::fprintf(stderr, "failed: %s\n", what);
@@ -208,6 +211,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // A name may still come down to a plain file: let it find nothing.
   auto empty = std::filesystem::temp_directory_path() / ("corvid-http-fuzz-" + std::to_string(getpid()));
   std::filesystem::create_directories(empty);
+  workDir = empty;
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(workDir, ignored);
+  });
   std::filesystem::current_path(empty);
   return 0;
 }

@@ -24,6 +24,9 @@ namespace {
 
 using namespace corvid;
 
+// A directory of the target's own, removed when the process ends.
+std::filesystem::path workDir;
+
 void Check(bool holds, const char* what) {
   if (!holds) {
     std::fprintf(stderr, "failed: %s\n", what);
@@ -154,6 +157,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   auto dir = std::filesystem::temp_directory_path() /
              ("corvid-interpreter-fuzz-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
+  workDir = dir;
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(workDir, ignored);
+  });
   codeFile = dir / "code.txt";
   return 0;
 }
