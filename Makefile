@@ -37,9 +37,22 @@ bench:
 	cmake --build build-bench -j $(JOBS)
 	bench/run --no-build
 
-# The differential test of the executor at length.
+# The fuzz targets of fuzz/ (clang, libFuzzer, ASan+UBSan, in build-fuzz),
+# each over its corpus and then FUZZ_SECONDS more (a failure leaves its
+# input in build-fuzz/artifacts); then the differential test of the
+# executor at length.
+FUZZ_SECONDS ?= 60
 fuzz: build
+	fuzz/run $(FUZZ_SECONDS)
 	CORVID_FUZZ_ROUNDS=$${CORVID_FUZZ_ROUNDS:-200000} $(BUILD)/tests/interpreter_tests --gtest_filter='Executor.Agrees*'
 
 clean:
-	rm -rf build build-sanitize build-bench
+	rm -rf build build-sanitize build-bench build-fuzz
+
+.PHONY: memcheck
+
+# valgrind's memcheck over the interpreter's golden runs: no memory error,
+# no leak.
+memcheck: configure
+	cmake --build $(BUILD) -j $(JOBS) --target tape
+	tools/memcheck $(BUILD)

@@ -73,17 +73,25 @@ bool SameFile(const Ref<Object>& src, const Ref<Object>& dst) {
 }
 
 // Copies `from` to the end into `to` and closes both: 1, or 0 when `to`
-// stops taking bytes. Other errors pass on, leaving the streams to close
-// when they are released.
+// stops taking bytes, also when the last of them are refused only as the
+// file is closed (a full disk). Other errors pass on, leaving the streams
+// to close when they are released.
 Int CopyAndClose(const Ref<TStream>& from, const Ref<TStream>& to) {
   Int result = 1;
   try {
     CopyToEnd(from, to, 4096);
+    to->Close();
   } catch (const Raised& raised) {
     if (!raised.As<TStreamWriteException>()) throw;
     result = 0;
   }
-  to->Close();
+  // After a failed write the close reports the same loss again; the file is
+  // released all the same.
+  try {
+    to->Close();
+  } catch (const Raised& raised) {
+    if (!raised.As<TStreamWriteException>()) throw;
+  }
   from->Close();
   return result;
 }

@@ -39,8 +39,15 @@ Ref<TStream> OpenSeekable(const Ref<Object>& url, Int readable, Int writeable) {
   // the protocol layers: read through a text layer, they would come as
   // hexadecimal blocks; the layers stay and now stand over the bank.
   Bottom bottom = FindBottom(stream);
-  if (!bottom.over || bottom.stream->Pos() != -1) return TBankStream::Create(TBank::Load(stream));
-  bottom.over->SetStream(TBankStream::Create(TBank::Load(bottom.stream)));
+  try {
+    if (!bottom.over || bottom.stream->Pos() != -1) return TBankStream::Create(TBank::Load(stream));
+    bottom.over->SetStream(TBankStream::Create(TBank::Load(bottom.stream)));
+  } catch (...) {
+    // A socket is released only by Close: dropped here, it would stay open
+    // for the rest of the process.
+    stream->Close();
+    throw;
+  }
   return stream;
 }
 

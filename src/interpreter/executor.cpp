@@ -206,14 +206,21 @@ Executor::LoopEnd Executor::RunLoop(const LoopShape& shape, std::uint8_t* head, 
 }
 
 // The commands one by one, as they stand in the code: no position is
-// assumed free of wrap-around here.
+// assumed free of wrap-around here. A stretch may never come to a jump
+// target (a "%" that finds no "(" goes back to the second command, which
+// need not be one), so it ticks on its own like the translated code.
 std::uint32_t Executor::RunStepwise(std::uint32_t index) {
   const std::uint8_t* code = program_.code;
   const std::uint32_t length = program_.length;
   bool skip = false;
+  Long ticks = tickInterval_;
   for (std::uint32_t i = index;; ++i) {
     if (i >= length) return program_.EntryAt(length);
     if (i != index && !skip && IsEntry(program_, i)) return program_.EntryAt(i);
+    if (--ticks < 0) {
+      ticks = tickInterval_;
+      if (!Tick()) return kStopped;
+    }
     if (skip) {
       skip = false;
       continue;
@@ -301,8 +308,10 @@ bool Executor::Run() {
       if (p0 < kLowestHead || p1 > kHighestHead || stepwise_) {    \
         TICK(1);                                                   \
         head_ = head;                                              \
-        pc = ops + RunStepwise(source);                            \
+        std::uint32_t resume = RunStepwise(source);                \
         head = head_;                                              \
+        if (resume == kStopped) goto stopped;                      \
+        pc = ops + resume;                                         \
         REFRESH();                                                 \
         DISPATCH();                                                \
       }                                                            \

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 
 #include "interpreter/loader.h"
 #include "interpreter/tape.h"
@@ -77,8 +78,10 @@ class Executor {
  private:
   /// Runs commands one by one from `index` until the run reaches a jump
   /// target with no skip pending, or the end; gives back the op to go on
-  /// with. For stretches in which the head wraps around its 32-bit range.
+  /// with, or kStopped when the port's Tick ended the run. For stretches in
+  /// which the head wraps around its 32-bit range.
   std::uint32_t RunStepwise(std::uint32_t index);
+  static constexpr std::uint32_t kStopped = UINT32_MAX;
   /// The port's Tick; false when the run is to end.
   bool Tick();
   enum class LoopEnd { Done, Later, Never };

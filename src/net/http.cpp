@@ -4,6 +4,7 @@
 
 #include "net/socket_stream.h"
 #include "runtime/module.h"
+#include "runtime/platform.h"
 #include "runtime/platform_net.h"
 
 namespace corvid {
@@ -28,19 +29,30 @@ void SendAll(TStream& stream, const std::string& bytes) {
   }
 }
 
-// Skips head lines, with the line rules of ReadLine (a line ends at LF or a
-// zero byte, CR is dropped anywhere), up to the first empty line or the end
-// of the data. No byte of the body is taken: each chunk is looked at first
-// and only its head bytes are then read. False when the head runs past its
-// limits; a server may send anything, and the head is counted, not kept.
-bool SkipHead(TSocketStream& stream) {
+}  // namespace
+
+// The head is looked at in chunks and only its own bytes are taken. A
+// server may send anything, so the head is counted, never kept.
+bool SkipResponseHead(TStream& stream, Int timeout) {
+  const std::uint64_t start = platform::MonotonicMillis();
+  auto late = [&] {
+    return timeout > 0 && platform::MonotonicMillis() - start >= static_cast<std::uint64_t>(timeout);
+  };
+  auto* socketStream = CastTo<TSocketStream>(&stream);
   Int headBytes = 0, lineBytes = 0;
   bool lineEmpty = true;
   std::uint8_t chunk[4096];
   while (!stream.Eof()) {
-    Int seen = stream.Socket()->Recv(chunk, sizeof chunk, platform::kPeek);
+    Ref<TSocket> socket = socketStream ? socketStream->Socket() : nullptr;
+    const Int at = stream.Pos();
+    Int seen = socket ? socket->Recv(chunk, sizeof chunk, platform::kPeek)
+               : at >= 0 ? stream.Read(chunk, sizeof chunk)
+                         : stream.Read(chunk, 1);
     if (seen <= 0) {
-      stream.Close();  // the peer has gone
+      // Nothing came: the peer has gone, or kept silent for the whole
+      // time-out.
+      if (late()) return false;
+      stream.Close();
       break;
     }
     Int take = 0;
@@ -57,17 +69,20 @@ bool SkipHead(TSocketStream& stream) {
         if (byte != '\r') lineEmpty = false;
       }
     }
-    for (Int got = 0; got < take;) {
-      Int n = stream.Read(chunk + got, take - got);
-      if (n <= 0) return true;  // gone after all: an empty body
-      got += n;
+    if (socket) {
+      for (Int got = 0; got < take;) {
+        Int n = stream.Read(chunk + got, take - got);
+        if (n <= 0) return true;  // gone after all: an empty body
+        got += n;
+      }
+    } else if (at >= 0 && take < seen) {
+      stream.Seek(at + take);
     }
     if (ended) break;
+    if (late()) return false;
   }
   return true;
 }
-
-}  // namespace
 
 Ref<TStream> THTTPStreamFactory::CreateStream(const Ref<Object>&, const Ref<String>& proto,
                                               const Ref<String>& path, Int, Int) {
@@ -79,14 +94,18 @@ Ref<TStream> THTTPStreamFactory::CreateStream(const Ref<Object>&, const Ref<Stri
   std::string hostBytes = ToBytes(host), documentBytes = ToBytes(document);
   if (!FitsRequestLine(hostBytes) || !FitsRequestLine(documentBytes)) return nullptr;
 
-  Ref<TSocketStream> stream = TSocketStream::CreateClient(host, 80);
+  Ref<TStream> stream = Connect(host, 80);
   if (!stream) return nullptr;
   SendAll(*stream, "GET " + documentBytes + " HTTP/1.0\r\nHost: " + hostBytes + "\r\n\r\n");
-  if (!SkipHead(*stream)) {
+  if (!SkipResponseHead(*stream, ClientTimeout())) {
     stream->Close();
     return nullptr;
   }
   return stream;
+}
+
+Ref<TStream> THTTPStreamFactory::Connect(const Ref<String>& host, Int port) {
+  return TSocketStream::CreateClient(host, port);
 }
 
 void StartHttpModule() {

@@ -13,8 +13,9 @@ namespace corvid {
 /// stands at the first byte of the body. A server that closes before the
 /// head ends gives a closed stream (an empty body). Null when the host does
 /// not answer, when the host or path holds a line break or a zero byte (it
-/// would change the request), or when the head has a line longer than
-/// kHeadLineLimit bytes or is longer than kHeadLimit bytes in all.
+/// would change the request), when the head has a line longer than
+/// kHeadLineLimit bytes or is longer than kHeadLimit bytes in all, or when
+/// the whole head takes longer than the client time-out (ClientTimeout).
 class THTTPStreamFactory : public TStreamFactory {
  public:
   static constexpr Int kHeadLineLimit = 64 * 1024;
@@ -22,7 +23,23 @@ class THTTPStreamFactory : public TStreamFactory {
 
   Ref<TStream> CreateStream(const Ref<Object>& url, const Ref<String>& proto,
                             const Ref<String>& path, Int readable, Int writeable) override;
+
+ protected:
+  /// The connection the request goes over: a client socket stream to
+  /// `host`:`port`, or Null.
+  virtual Ref<TStream> Connect(const Ref<String>& host, Int port);
 };
+
+/// Reads the response head of `stream` up to and including its first empty
+/// line, with the line rules of ReadLine (a line ends at LF or a zero
+/// byte; CR is dropped anywhere), and not one byte of the body: a socket
+/// stream's bytes are looked at before they are taken, a stream with a
+/// position is read ahead and sought back, any other is read byte by byte.
+/// True when the stream stands at the body, or has ended (and, if it is a
+/// socket stream, closed) before the head did: an empty body. False when
+/// the head runs past kHeadLineLimit or kHeadLimit, or is not over within
+/// `timeout` milliseconds (0: no limit).
+bool SkipResponseHead(TStream& stream, Int timeout);
 
 /// Starts the module: registers the "http" protocol with the chain.
 void StartHttpModule();

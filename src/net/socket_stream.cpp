@@ -1,6 +1,7 @@
 #include "net/socket_stream.h"
 
 #include "runtime/module.h"
+#include "runtime/platform_net.h"
 
 namespace corvid {
 
@@ -38,11 +39,23 @@ Ref<TSocketStream> TSocketStream::Create(const Ref<TSocket>& socket, Int autoClo
   return stream;
 }
 
+namespace {
+
+Int clientTimeout = kDefaultClientTimeout;
+
+}  // namespace
+
+void SetClientTimeout(Int milliseconds) { clientTimeout = milliseconds < 0 ? 0 : milliseconds; }
+Int ClientTimeout() { return clientTimeout; }
+
 Ref<TSocketStream> TSocketStream::CreateClient(const Ref<String>& host, Int port) {
   Int address = ResolveHost(host, 0);
   if (address == 0) return nullptr;
   Ref<TSocket> socket = TSocket::CreateTCP();
   if (!socket) return nullptr;
+  // Sockets block by design; without a bound, a server that accepts and
+  // then says nothing would hold the reader for ever.
+  platform::SocketSetTimeout(socket->Socket(), static_cast<std::uint32_t>(clientTimeout));
   if (socket->Connect(address, port)) return Create(socket, 1);
   socket->Close();
   return nullptr;

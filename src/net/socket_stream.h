@@ -36,13 +36,22 @@ class TSocketStream : public TStream {
   static Ref<TSocketStream> Create(const Ref<TSocket>& socket, Int autoClose);
   /// A stream owning a new TCP connection to the first address of `host`;
   /// Null, with no socket left open, when the name does not resolve or the
-  /// connection fails.
+  /// connection fails. The connection attempt, and every later receive or
+  /// send on it, gives up after ClientTimeout() of silence: a receive then
+  /// ends the stream like a peer that has gone, a send transfers nothing.
   static Ref<TSocketStream> CreateClient(const Ref<String>& host, Int port);
 
  private:
   Ref<TSocket> _socket;
   Int _autoClose = 0;
 };
+
+/// How long, in milliseconds, a client stream of CreateClient (and so of
+/// the "tcp" and "http" protocols) waits for a peer that sends or takes
+/// nothing; 0 waits without limit. Applies to connections made afterwards.
+inline constexpr Int kDefaultClientTimeout = 60 * 1000;
+void SetClientTimeout(Int milliseconds);
+Int ClientTimeout();
 
 /// TSocketStream::Create.
 Ref<TSocketStream> NewSocketStream(const Ref<TSocket>& socket, Int autoClose);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "runtime/error.h"
@@ -43,20 +44,37 @@ Ref<String> WithForwardSlashes(const std::string& path) {
   platform::ExitProcess(255);
 }
 
-// Inside a catch: hands what was caught to the uncaught-error report.
-[[noreturn]] void ReportCaught() {
+// What reached the program's entry uncaught: the error object, or the
+// memory running out.
+struct Uncaught {
+  Ref<Object> error;
+  bool outOfMemory = false;
+};
+
+// Inside a catch: what was caught, as an error object.
+Uncaught TakeCaught() {
+  Uncaught caught;
   try {
     throw;
   } catch (const Raised& raised) {
-    ReportUnhandled(raised.Error());
+    caught.error = raised.Error();
   } catch (const std::bad_alloc&) {
-    ReportOutOfMemory();
+    caught.outOfMemory = true;
   } catch (const std::exception& failure) {
-    ReportUnhandled(TRuntimeException::Create(String::FromNarrowZ(failure.what())));
+    caught.error = TRuntimeException::Create(String::FromNarrowZ(failure.what()));
   } catch (...) {
-    ReportUnhandled(TRuntimeException::Create("Unknown failure"_s));
+    caught.error = TRuntimeException::Create("Unknown failure"_s);
   }
+  return caught;
 }
+
+[[noreturn]] void Report(const Uncaught& caught) {
+  if (caught.outOfMemory) ReportOutOfMemory();
+  ReportUnhandled(caught.error);
+}
+
+// Inside a catch: hands what was caught to the uncaught-error report.
+[[noreturn]] void ReportCaught() { Report(TakeCaught()); }
 
 // An error that escapes where C++ cannot pass it on (a destructor, a
 // noexcept function) is still an uncaught error, not an abort.
@@ -102,13 +120,18 @@ int RunMain(int argc, char** argv, int (*entry)()) {
   InstallFaultReport();
   std::set_terminate(OnTerminate);
   int status = 0;
+  // The report comes after the catch, when the exception itself is gone:
+  // the process ends there, and ending inside the catch would leave the
+  // exception's memory behind, unreleased.
+  std::optional<Uncaught> uncaught;
   try {
     StartApplication(argc, argv);
     StartRuntimeModule();
     status = entry();
   } catch (...) {
-    ReportCaught();
+    uncaught = TakeCaught();
   }
+  if (uncaught) Report(*uncaught);
   platform::NoteExitStarted();
   return status;
 }

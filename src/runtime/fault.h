@@ -35,7 +35,8 @@ const char* FaultName(int signal, int code, bool stackOverflow);
 /// running more code there is not sound.
 ///
 /// The alternate stack is the calling thread's; the system runs on one
-/// thread.
+/// thread. In a sanitizer build bad memory accesses (segmentation and bus
+/// faults) are left to the sanitizer's own report.
 void InstallFaultReport();
 
 }  // namespace corvid

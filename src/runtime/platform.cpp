@@ -194,6 +194,15 @@ void OnFaultSignal(int signal, siginfo_t* info, void*) {
   faultHandler(fault);
 }
 
+// In a sanitizer build the sanitizer's report of a bad memory access is the
+// one worth having: it names the access, where it happened and the memory
+// it hit, and fails the run. Only the faults it does not explain come here.
+#ifdef CORVID_SANITIZED
+constexpr int kFaultSignals[] = {SIGFPE, SIGILL, SIGTRAP};
+#else
+constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
+#endif
+
 volatile sig_atomic_t watchdogStatus = 0;
 void OnWatchdog(int) { _exit(watchdogStatus); }
 
@@ -211,7 +220,7 @@ bool InstallFaultHandler(FaultHandler handler) {
   action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
   sigemptyset(&action.sa_mask);
   bool all = stackSet;
-  for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP}) {
+  for (int signal : kFaultSignals) {
     if (sigaction(signal, &action, nullptr) != 0) all = false;
   }
   return all;

@@ -91,7 +91,8 @@ using FaultHandler = void (*)(const FaultSignal& fault);
 /// thread's. False when the signals could not be set.
 /// Only faults the process's own instructions raise reach the handler: the
 /// same signals sent by a process (kill, sigqueue, tgkill) take their
-/// default action.
+/// default action. In a sanitizer build (CORVID_SANITIZED) segmentation and
+/// bus faults stay with the sanitizer, which reports them itself.
 bool InstallFaultHandler(FaultHandler handler);
 /// Ends the process with `status` after `seconds` unless it ended before.
 /// Async-signal-safe.

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -99,6 +100,14 @@ int SocketBytesWaiting(int handle, std::int32_t& count) {
   if (ioctl(handle, FIONREAD, &waiting) < 0) return -1;
   count = waiting;
   return 0;
+}
+
+void SocketSetTimeout(int handle, std::uint32_t milliseconds) {
+  timeval limit{};
+  limit.tv_sec = static_cast<time_t>(milliseconds / 1000);
+  limit.tv_usec = static_cast<suseconds_t>(milliseconds % 1000 * 1000);
+  setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  setsockopt(handle, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
 void SocketSetNoDelay(int handle, std::int32_t enable) {

@@ -39,6 +39,10 @@ long SocketSend(int handle, const void* buffer, std::size_t count, int flags);
 long SocketRecv(int handle, void* buffer, std::size_t count, int flags);
 /// Bytes waiting to be read into `count`; negative on failure.
 int SocketBytesWaiting(int handle, std::int32_t& count);
+/// Makes a receive, a send and a connection attempt on the socket give up
+/// after `milliseconds` without progress, failing as the system reports a
+/// time-out; 0 waits without limit. The outcome is not reported.
+void SocketSetTimeout(int handle, std::uint32_t milliseconds);
 /// Sets the TCP no-delay option; the outcome is not reported.
 void SocketSetNoDelay(int handle, std::int32_t enable);
 /// The socket's own (`peer` false) or its peer's IPv4 address and port;

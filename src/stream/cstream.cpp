@@ -14,7 +14,9 @@ Int ClampToInt(long value) {
 
 }  // namespace
 
-TCStream::~TCStream() { Close(); }
+// Dropping a stream has nobody to tell of a failure, and a destructor must
+// not raise: what its close reports goes unheard there.
+TCStream::~TCStream() { CloseFile(); }
 
 Int TCStream::Eof() {
   if (_pos < 0 || _pos < _size) return 0;
@@ -76,19 +78,27 @@ Int TCStream::Write(const std::uint8_t* buffer, Int count) {
   return static_cast<Int>(n);
 }
 
+// Bytes that the C library held back and could not write (a full disk)
+// are bytes lost: that is a failed write, not a quiet success.
 Int TCStream::Flush() {
-  if (_cstream) platform::FileFlush(_cstream);
+  if (_cstream && platform::FileFlush(_cstream) != 0 && Writes())
+    Throw(MakeRef<TStreamWriteException>());
   return 0;
 }
 
 Int TCStream::Close() {
-  if (!_cstream) return 0;
-  Flush();
-  platform::FileClose(_cstream);
+  if (!CloseFile()) Throw(MakeRef<TStreamWriteException>());
+  return 0;
+}
+
+bool TCStream::CloseFile() noexcept {
+  if (!_cstream) return true;
+  bool flushed = platform::FileFlush(_cstream) == 0;
+  bool closed = platform::FileClose(_cstream) == 0;
   _cstream = nullptr;
   _pos = 0;
   _size = 0;
-  return 0;
+  return !Writes() || (flushed && closed);
 }
 
 Ref<String> TCStream::ReadLine() {

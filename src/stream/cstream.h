@@ -12,7 +12,8 @@ namespace corvid {
 /// not its length (files under /proc report 0), so a read that finds the end
 /// of the data moves the size to where it stopped, whichever way the file
 /// changed. A stream opened for writing only refuses reads: they transfer
-/// nothing and say nothing about the end. Destroying the stream closes it.
+/// nothing and say nothing about the end. Destroying the stream closes it;
+/// only an explicit Flush or Close can report bytes that were lost.
 class TCStream : public TStream {
  public:
   static constexpr Int MODE_READ = 1;
@@ -31,7 +32,14 @@ class TCStream : public TStream {
   Int Seek(Int pos) override;
   Int Read(std::uint8_t* buffer, Int count) override;
   Int Write(const std::uint8_t* buffer, Int count) override;
+  /// Hands what the C library buffered to the system. For a stream opened
+  /// for writing, bytes that cannot be written (a full disk) raise
+  /// TStreamWriteException. Returns 0.
   Int Flush() override;
+  /// Flushes and closes the file; the file is closed even when the flush
+  /// fails. For a stream opened for writing, a flush or close that fails
+  /// then raises TStreamWriteException, since written bytes were lost.
+  /// Returns 0; a second Close does nothing.
   Int Close() override;
   /// The same line as TStream::ReadLine, read in one pass over the file.
   Ref<String> ReadLine() override;
@@ -51,6 +59,9 @@ class TCStream : public TStream {
  private:
   void Advance(std::size_t count, bool endOfData);
   bool RefusesReading() const noexcept { return _mode == MODE_WRITE; }
+  bool Writes() const noexcept { return (_mode & MODE_WRITE) != 0; }
+  /// Closes the file; false when written bytes were lost on the way.
+  bool CloseFile() noexcept;
   enum class Direction { None, Reading, Writing };
   void Turn(Direction direction);
 

@@ -185,6 +185,7 @@ TEST_F(FileSystem, DuplicateFile) {
   } cases[] = {
       {"source"_s, "copy"_s, 1},  {"missing"_s, "copy2"_s, 0}, {"source"_s, "no/dir"_s, 0},
       {"source"_s, full, 0},      {"other"_s, ".\\other"_s, 0}, {"other"_s, "same"_s, 0},
+      {"source"_s, "/dev/full"_s, 0},  // refused only when the copy is closed
   };
   for (const auto& c : cases) EXPECT_EQ(DuplicateFile(c.src, c.dst), c.result);
   EXPECT_EQ(ReadFileBytes("copy"), ReadFileBytes("source"));

@@ -277,13 +277,30 @@ TEST(Executor, FirstZeroAgreesWithCounting) {
   }
 }
 
-// Loops whose counter never reads 0 run for ever, however they are run.
+// Loops whose counter never reads 0 run for ever, however they are run,
+// and tick all the while, so that the port can end them: also command by
+// command, where a "%" that finds no "(" goes back to the second command,
+// which is no jump target.
 TEST(Executor, NeverEndingLoopsStayNeverEnding) {
   for (const char* code : {"+%", "+(++#@%)", "+(>+<--#@%)", "+(--#@%)", "+(>#+<--#@%)", "+(>%",
-                           "+(>+#@%)", "++(-(#@%)."}) {
-    Outcome o = RunTranslated(code, {}, Executor::kInitialHead, 100000);
-    EXPECT_FALSE(o.finished) << code;
+                           "+(>+#@%)", "++(-(#@%).", "++%"}) {
+    for (bool stepwise : {false, true}) {
+      Outcome o = RunTranslated(code, {}, Executor::kInitialHead, 100000, stepwise);
+      EXPECT_FALSE(o.finished) << code << (stepwise ? " command by command" : "");
+    }
   }
+}
+
+// Where the head wraps around, the run goes command by command of itself;
+// a loop there that never reaches a jump target still ticks.
+TEST(Executor, ALoopWhereTheHeadWrapsAroundStillTicks) {
+  CodeStore store;
+  store.commands.assign({'<', '<', '+', '%'});
+  Tape tape;
+  ScriptedPort port({}, 1000);
+  Executor executor(store, tape, port, INT32_MIN + 1);
+  executor.SetTickInterval(1);
+  EXPECT_FALSE(executor.Run());
 }
 
 // Cells the head reaches across an end of its 32-bit range are the ones at

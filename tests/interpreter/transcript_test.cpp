@@ -137,22 +137,25 @@ TEST(Transcript, RunningOutOfMemoryEndsWithAMessage) {
   GTEST_SKIP() << "the sanitizers reserve address space that a memory limit would cut";
 #else
   TempDir dir;
-  // The head walks right forever, touching one new cell per step.
-  auto path = dir.Write("grow.txt", "( > + % )");
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    rlimit limit{256u << 20, 256u << 20};
-    setrlimit(RLIMIT_AS, &limit);
-    execl("/bin/sh", "sh", "-c", "exec \"$0\" \"$1\" </dev/null >/dev/null 2>\"$2\"",
-          TapeBinary().c_str(), path.c_str(), (dir.Path() / "err.txt").c_str(), nullptr);
-    _exit(127);
+  // The head walks on forever, touching one new cell per step, to either
+  // side of the tape.
+  for (const char* code : {"( > + % )", "( < + % )"}) {
+    auto path = dir.Write("grow.txt", code);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      rlimit limit{256u << 20, 256u << 20};
+      setrlimit(RLIMIT_AS, &limit);
+      execl("/bin/sh", "sh", "-c", "exec \"$0\" \"$1\" </dev/null >/dev/null 2>\"$2\"",
+            TapeBinary().c_str(), path.c_str(), (dir.Path() / "err.txt").c_str(), nullptr);
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << code;
+    EXPECT_EQ(WEXITSTATUS(status), 255) << code;
+    EXPECT_EQ(testing::ReadFileBytes(dir.Path() / "err.txt"), "Out of memory\n") << code;
   }
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 255);
-  EXPECT_EQ(testing::ReadFileBytes(dir.Path() / "err.txt"), "Out of memory\n");
 #endif
 }
 

@@ -3,8 +3,13 @@
 #include "net/http.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -14,6 +19,7 @@
 #include "net/socket_stream.h"
 #include "support/bank_bytes.h"
 #include "support/network.h"
+#include "support/raised.h"
 
 namespace corvid {
 namespace {
@@ -21,16 +27,22 @@ namespace {
 using testing::kLoopback;
 using testing::ScriptedServer;
 
+// The client time-out of these tests: long beside the loopback's delays,
+// short beside the suite's time.
+constexpr Int kTimeout = 400;
+
 class PrivateNetwork : public ::testing::Test {
  protected:
   void SetUp() override {
     StartHttpModule();
     StartFileSystemModule();
     if (auto why = testing::EnterPrivateNetwork(); !why.empty()) GTEST_SKIP() << why;
+    SetClientTimeout(kTimeout);
     descriptors_ = testing::OpenDescriptors();
   }
   // Whatever the peer did, every descriptor the test opened is closed again.
   void TearDown() override {
+    SetClientTimeout(kDefaultClientTimeout);
     if (descriptors_ >= 0) {
       EXPECT_EQ(testing::OpenDescriptors(), descriptors_);
     }
@@ -104,6 +116,24 @@ TEST_F(SocketStreams, AnEmptyReadEndsTheStreamAndAStreamThatDoesNotOwnItsSocketL
   }
 }
 
+// A peer that keeps silent, or takes nothing, ends the read or the write
+// after the client time-out instead of holding the stream for ever.
+TEST_F(SocketStreams, ASilentPeerEndsReadsAndWritesAfterTheTimeOut) {
+  std::promise<void> done;
+  ScriptedServer server(0, [&](TSocket&) { done.get_future().wait(); });
+  Ref<TStream> stream = OpenUrl(FromBytes("tcp::127.0.0.1:" + std::to_string(server.Port())), 1, 1);
+  ASSERT_TRUE(stream);
+  std::string block(1 << 20, 'x');
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(block.data());
+  EXPECT_TRUE(testing::Raises<TStreamWriteException>([&] {
+    for (int i = 0; i < 256; ++i) stream->WriteBytes(bytes, static_cast<Int>(block.size()));
+  }));
+  std::uint8_t byte;
+  EXPECT_EQ(stream->Read(&byte, 1), 0);
+  EXPECT_EQ(stream->Eof(), 1);
+  done.set_value();
+}
+
 // What reached the server, for each form of name.
 TEST_F(PrivateNetwork, HttpRequestHoldsExactlyTheLineAndTheHost) {
   const std::pair<const char*, const char*> cases[] = {
@@ -138,13 +168,20 @@ TEST_F(PrivateNetwork, HttpNamesThatCannotBeAskedForOpenNothing) {
   listener->Close();
 }
 
+// How the server's side of the connection ends once it has sent.
+enum class Ending { Close, Silence, Reset };
+
 struct Reply {
   const char* name;
   std::string bytes;
-  std::string endless;  // sent over and over after `bytes` until the client stops taking it
-  bool trickle;         // one byte at a time
+  std::string slow;     // sent after `bytes` one byte at a time, with a pause after each
+  std::string endless;  // sent over and over after those until the client stops taking it
+  int pauseMillis;      // the pause after each byte of `slow` and `endless`; 0: `endless` at once
+  Ending ending;
   std::optional<std::string> body;
 };
+
+void PrintTo(const Reply& reply, std::ostream* out) { *out << reply.name; }
 
 const std::string kHead = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n";
 
@@ -156,41 +193,108 @@ std::string Repeat(const std::string& text, int times) {
   return all;
 }
 
+// Sends `bytes`, byte by byte with a pause after each when `pauseMillis`
+// is set; false once the client takes no more.
+bool Send(TSocket& peer, const std::string& bytes, int pauseMillis) {
+  if (pauseMillis <= 0) return testing::SendAll(peer, bytes);
+  for (char byte : bytes) {
+    if (!testing::SendAll(peer, std::string(1, byte))) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(pauseMillis));
+  }
+  return true;
+}
+
+// A close that throws away what was not yet sent and answers with a reset.
+void Reset(TSocket& peer) {
+  linger abort{1, 0};
+  setsockopt(peer.Socket(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+}
+
 class HostileServers : public PrivateNetwork, public ::testing::WithParamInterface<Reply> {};
 
+// Every reply ends within the time-out: with the body that arrived, or,
+// when no head arrived in time, with no stream.
 TEST_P(HostileServers, GiveTheBodyThatArrivedOrNoStream) {
   const Reply& reply = GetParam();
   ScriptedServer server(80, [&](TSocket& peer) {
     testing::ReadRequest(peer);
-    if (reply.trickle) {
-      for (char byte : reply.bytes) {
-        if (!testing::SendAll(peer, std::string(1, byte))) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!testing::SendAll(peer, reply.bytes) || !Send(peer, reply.slow, std::max(reply.pauseMillis, 1))) return;
+    while (!reply.endless.empty() && Send(peer, reply.endless, reply.pauseMillis)) {
+    }
+    if (reply.ending == Ending::Silence) {
+      std::uint8_t byte;
+      while (peer.Recv(&byte, 1, 0) > 0) {
       }
-    } else if (!testing::SendAll(peer, reply.bytes)) {
-      return;
     }
-    while (!reply.endless.empty() && testing::SendAll(peer, reply.endless)) {
-    }
+    if (reply.ending == Ending::Reset) Reset(peer);
   });
   EXPECT_EQ(LoadBody("http::127.0.0.1/code.txt"), reply.body);
 }
 
+constexpr Ending kClose = Ending::Close;
+
 INSTANTIATE_TEST_SUITE_P(
     Replies, HostileServers,
     ::testing::Values(
-        Reply{"HeadLinesEndingInBareLf", "HTTP/1.0 200 OK\nServer: x\n\n+.\n", "", false, "+.\n"},
-        Reply{"ClosedAfterTheHead", kHead, "", false, ""},
-        Reply{"ClosedBeforeTheEmptyLine", "HTTP/1.0 200 OK\r\nServer: x\r\n", "", false, ""},
-        Reply{"ClosedWithoutAnswering", "", "", false, ""},
-        Reply{"ClosedMidBody", "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n+++", "", false, "+++"},
-        Reply{"Trickle", kHead + "+.+.", "", true, "+.+."},
-        Reply{"HeadLineAtTheLimit", HeadLine(65536) + "+", "", false, "+"},
-        Reply{"HeadLineOverTheLimit", HeadLine(65537) + "+", "", false, std::nullopt},
-        Reply{"EndlessHeadLine", "HTTP/1.0 200 OK\r\nX: ", std::string(4096, 'a'), false, std::nullopt},
-        Reply{"EndlessHead", "HTTP/1.0 200 OK\r\n", Repeat("X: y\r\n", 700), false, std::nullopt},
-        Reply{"EndlessCarriageReturns", "HTTP/1.0 200 OK\r\n", std::string(4096, '\r'), false, std::nullopt}),
+        Reply{"HeadLinesEndingInBareLf", "HTTP/1.0 200 OK\nServer: x\n\n+.\n", "", "", 0, kClose, "+.\n"},
+        Reply{"ClosedAfterTheHead", kHead, "", "", 0, kClose, ""},
+        Reply{"ClosedBeforeTheEmptyLine", "HTTP/1.0 200 OK\r\nServer: x\r\n", "", "", 0, kClose, ""},
+        Reply{"ClosedWithoutAnswering", "", "", "", 0, kClose, ""},
+        Reply{"ClosedMidBody", "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n+++", "", "", 0, kClose,
+              "+++"},
+        Reply{"Trickle", "", kHead + "+.+.", "", 1, kClose, "+.+."},
+        Reply{"HeadLineAtTheLimit", HeadLine(65536) + "+", "", "", 0, kClose, "+"},
+        Reply{"HeadLineOverTheLimit", HeadLine(65537) + "+", "", "", 0, kClose, std::nullopt},
+        Reply{"EndlessHeadLine", "HTTP/1.0 200 OK\r\nX: ", "", std::string(4096, 'a'), 0, kClose,
+              std::nullopt},
+        Reply{"EndlessHead", "HTTP/1.0 200 OK\r\n", "", Repeat("X: y\r\n", 700), 0, kClose, std::nullopt},
+        Reply{"EndlessCarriageReturns", "HTTP/1.0 200 OK\r\n", "", std::string(4096, '\r'), 0, kClose,
+              std::nullopt},
+        Reply{"NeverAnswers", "", "", "", 0, Ending::Silence, std::nullopt},
+        Reply{"SilentInTheHead", "HTTP/1.0 200 OK\r\n", "", "", 0, Ending::Silence, std::nullopt},
+        Reply{"SlowEndlessHead", "HTTP/1.0 200 OK\r\n", "", "X: y\r\n", kTimeout / 8, kClose,
+              std::nullopt},
+        Reply{"SilentMidBody", kHead + "+.", "", "", 0, Ending::Silence, "+."},
+        Reply{"SlowBodyLongerThanTheTimeOut", kHead, "+.+.+.+.", "", kTimeout / 4, kClose, "+.+.+.+."},
+        Reply{"ResetInTheHead", "HTTP/1.0 200 OK\r\n", "", "", 0, Ending::Reset, ""},
+        Reply{"ResetMidBody", kHead + "+++", "", "", 0, Ending::Reset, "+++"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A load that fails part-way (here: the memory runs out under an endless
+// body) closes the socket it was reading before the error passes on.
+TEST_F(PrivateNetwork, ALoadThatFailsClosesItsSocket) {
+#ifdef CORVID_SANITIZED
+  GTEST_SKIP() << "the sanitizers reserve address space that a memory limit would cut";
+#else
+  ScriptedServer server(80, [](TSocket& peer) {
+    testing::ReadRequest(peer);
+    std::string block = kHead + std::string(1 << 16, '+');
+    while (testing::SendAll(peer, block)) {
+    }
+  });
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int before = testing::OpenDescriptors();
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlim_t bytes = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (64u << 20);
+    rlimit limit{bytes, bytes};
+    setrlimit(RLIMIT_AS, &limit);
+    int status = 2;  // loaded: the memory did not run out
+    try {
+      OpenSeekableReader("http::127.0.0.1/"_s);
+    } catch (const Raised&) {
+      status = testing::OpenDescriptors() == before ? 0 : 1;
+    }
+    _exit(status);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+#endif
+}
 
 }  // namespace
 }  // namespace corvid

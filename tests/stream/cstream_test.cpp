@@ -5,14 +5,19 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 
+#include "stream/stream_functions.h"
+#include "stream/text_stream.h"
+#include "support/raised.h"
 #include "support/test_support.h"
 
 namespace corvid {
 namespace {
 
 using testing::Name;
+using testing::Raises;
 using testing::ReadFileBytes;
 using testing::TempDir;
 
@@ -235,6 +240,65 @@ TEST(FileStream, DestroyingTheStreamFlushesAndClosesTheFile) {
     s->WriteLine("kept"_s);
   }
   EXPECT_EQ(ReadFileBytes(path), "kept\r\n");
+}
+
+// A full disk takes bytes into the C library's buffer and refuses them
+// only when the buffer goes to the system: on the explicit Flush or Close
+// that loss is the stream write error, never a quiet success, and the file
+// is released all the same.
+TEST(FileStream, BytesTheSystemRefusesAtFlushOrCloseRaiseTheWriteError) {
+  StartTextStreamModule();
+  // A line written to the full device, into the C library's buffer.
+  auto written = [](Int readable) {
+    auto s = TCStream::OpenFile("/dev/full"_s, readable, 1);
+    s->WriteLine("x"_s);
+    return s;
+  };
+  const std::uint8_t two[] = {1, 2};
+  const struct {
+    const char* what;
+    std::function<void()> body;
+  } cases[] = {
+      {"Flush", [&] { written(0)->Flush(); }},
+      {"Close", [&] { written(0)->Close(); }},
+      {"Close, opened both ways", [&] { written(1)->Close(); }},
+      {"SaveAllBytes", [&] { SaveAllBytes(Array::FromBytes(two), "/dev/full"_s); }},
+      {"SaveByteText", [] { SaveByteText("abc"_s, "/dev/full"_s); }},
+      {"SaveTextFile", [] { SaveTextFile(u"\u20AC"_s, "/dev/full"_s); }},
+      {"Close of a text layer",
+       [] {
+         auto s = OpenUrlWriter("utf8::/dev/full"_s);
+         s->WriteLine("x"_s);
+         s->Close();
+       }},
+  };
+  int descriptors = testing::OpenDescriptors();
+  for (const auto& c : cases) EXPECT_TRUE(Raises<TStreamWriteException>(c.body)) << c.what;
+  EXPECT_EQ(testing::OpenDescriptors(), descriptors);
+}
+
+TEST(FileStream, AfterAFailedCloseTheStreamIsClosed) {
+  auto s = TCStream::OpenFile("/dev/full"_s, 0, 1);
+  s->WriteString("abc"_s);
+  EXPECT_TRUE(Raises<TStreamWriteException>([&] { s->Close(); }));
+  EXPECT_EQ(s->Close(), 0);
+  EXPECT_EQ(s->Flush(), 0);
+  EXPECT_EQ(s->Pos(), 0);
+}
+
+// Reading ends as it should when the file goes while open: removed, the
+// open file keeps its bytes; cut short, the reader stops where the bytes
+// stop (ShrunkFileEndsInsteadOfReadingForever). Neither raises.
+TEST(FileStream, ARemovedFileIsReadToItsEnd) {
+  TempDir dir;
+  auto path = dir.Write("gone.txt", "a\nb\nc");
+  auto s = TCStream::OpenFile(Name(path), 1, 0);
+  ASSERT_TRUE(s);
+  std::filesystem::remove(path);
+  std::string lines;
+  while (!s->Eof()) lines += ToBytes(s->ReadLine()) + "|";
+  EXPECT_EQ(lines, "a|b|c|");
+  EXPECT_EQ(s->Close(), 0);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Helpers for the network tests: a private network of the test's own,
-// loopback servers that follow a script, and a count of open descriptors.
+// loopback servers that follow a script.
 #pragma once
 
 #include <net/if.h>
@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "net/socket.h"
+#include "support/test_support.h"
 
 namespace corvid::testing {
 
@@ -40,14 +41,6 @@ inline std::string EnterPrivateNetwork() {
   if (control >= 0) close(control);
   if (!up) throw std::runtime_error("loopback of the private network did not come up");
   return "";
-}
-
-/// Open descriptors of this process.
-inline int OpenDescriptors() {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-    ++count;
-  return count;
 }
 
 /// Every byte up to and including the empty line that ends a request head,

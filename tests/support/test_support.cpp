@@ -151,4 +151,11 @@ std::string ScenarioTestName(std::string scenario) {
 }
 std::filesystem::path SourceDir() { return CORVID_SOURCE_DIR; }
 
+int OpenDescriptors() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++count;
+  return count;
+}
+
 }  // namespace corvid::testing

@@ -62,6 +62,9 @@ std::string HelperBinary();
 ProcessResult RunHelper(const std::string& scenario);
 /// A test name for a helper scenario: its dashes become underscores.
 std::string ScenarioTestName(std::string scenario);
+/// Open descriptors of this process.
+int OpenDescriptors();
+
 /// The source tree's root.
 std::filesystem::path SourceDir();
 
