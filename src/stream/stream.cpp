@@ -69,8 +69,8 @@ Int WriteRaw(TStream& stream, T value) {
 
 }  // namespace
 
-// Typed values are stored in host order; the host, like the design's
-// target, is little-endian.
+// Typed values are stored in host order. Files of typed values are
+// little-endian wherever they were written, so only such hosts are built for.
 static_assert(std::endian::native == std::endian::little);
 
 Int TStream::ReadByte() { return ReadRaw<std::uint8_t>(*this); }
