@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "filesystem/open.h"
 #include "memstream/bank_stream.h"
 #include "memstream/xendian.h"
@@ -28,13 +29,6 @@ using namespace corvid;
 
 // A directory of the target's own, removed when the process ends.
 std::filesystem::path workDir;
-
-void Check(bool holds, const char* what) {
-  if (!holds) {
-    std::fprintf(stderr, "failed: %s\n", what);
-    std::abort();
-  }
-}
 
 // A server's side of a connection: the response, handed out in reads of
 // at most `chunk` bytes, with a position or (like a socket) without one.

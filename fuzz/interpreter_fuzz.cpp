@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "interpreter/executor.h"
 #include "interpreter/loader.h"
 #include "interpreter/modules.h"
@@ -26,13 +27,6 @@ using namespace corvid;
 
 // A directory of the target's own, removed when the process ends.
 std::filesystem::path workDir;
-
-void Check(bool holds, const char* what) {
-  if (!holds) {
-    std::fprintf(stderr, "failed: %s\n", what);
-    std::abort();
-  }
-}
 
 std::filesystem::path codeFile;
 

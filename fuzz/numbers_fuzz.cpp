@@ -10,6 +10,7 @@
 #include <limits>
 #include <string>
 
+#include "check.h"
 #include "runtime/string.h"
 
 namespace {
@@ -35,13 +36,6 @@ std::uint64_t ReferenceParse(std::u16string_view s) {
     value = value * base + digit;
   }
   return negative ? 0 - value : value;
-}
-
-void Check(bool holds, const char* what) {
-  if (!holds) {
-    std::fprintf(stderr, "failed: %s\n", what);
-    std::abort();
-  }
 }
 
 bool SameDouble(double a, double b) { return (std::isnan(a) && std::isnan(b)) || a == b; }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "check.h"
 #include "filesystem/path.h"
 
 namespace {
@@ -12,13 +13,6 @@ namespace {
 using namespace corvid;
 using Units = std::u16string;
 constexpr auto npos = Units::npos;
-
-void Check(bool holds, const char* what) {
-  if (!holds) {
-    std::fprintf(stderr, "failed: %s\n", what);
-    std::abort();
-  }
-}
 
 Units U(const Ref<String>& s) { return Units(Text(s).View()); }
 Ref<String> S(const Units& u) { return String::FromWideSpan(u.data(), static_cast<Int>(u.size())); }

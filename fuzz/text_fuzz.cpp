@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "memstream/bank.h"
 #include "memstream/bank_stream.h"
 #include "runtime/error.h"
@@ -21,13 +22,6 @@
 namespace {
 
 using namespace corvid;
-
-void Check(bool holds, const char* what) {
-  if (!holds) {
-    std::fprintf(stderr, "failed: %s\n", what);
-    std::abort();
-  }
-}
 
 Ref<TBankStream> StreamOver(const std::string& bytes) {
   Ref<TBank> bank = TBank::Create(static_cast<Int>(bytes.size()));
