@@ -2,13 +2,18 @@
 // kept here: random programs must write, read and leave the tape alike.
 #include "interpreter/executor.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "runtime/app.h"
 
 namespace corvid {
 namespace {
@@ -324,6 +329,38 @@ TEST(Executor, PositionsWrapAroundWithTheHead) {
     EXPECT_EQ(tape.Extent(), std::max<Long>(64, c.changed + 1)) << c.code;
     EXPECT_EQ(tape.Read(c.changed), 1) << c.code;
   }
+}
+
+// On a terminal each number is seen as soon as it is written; elsewhere it
+// waits in the buffer for the next flush. Each case runs in a child whose
+// standard output is the descriptor under test.
+TEST(StandardPort, NumbersReachATerminalAtOnce) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) GTEST_SKIP() << "no pseudo-terminal here";
+  int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  struct Case {
+    const char* name;
+    int fd;
+    bool pending;
+  };
+  for (const Case& c : {Case{"terminal", terminal, false}, Case{"pipe", pipeEnds[1], true}}) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (dup2(c.fd, 1) < 0) _exit(3);
+      StandardPort port;
+      port.Write("5\n", 2);
+      _exit(StdoutPending() ? 1 : 0);  // _exit: no flush at the end
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << c.name;
+    EXPECT_EQ(WEXITSTATUS(status), c.pending ? 1 : 0) << c.name;
+  }
+  for (int fd : {master, terminal, pipeEnds[0], pipeEnds[1]}) close(fd);
 }
 
 }  // namespace
