@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,11 +71,33 @@ int SocketConnect(int family, int handle, std::uint32_t ip, std::uint16_t port) 
   if (family != kInet) return -1;
   sockaddr_in address = InetAddress(ip, port);
   // Interrupted, the connection goes on in the background; wait for its
-  // outcome rather than starting a second one.
+  // outcome rather than starting a second one, and no longer than the
+  // socket's send time-out would have let the connect itself wait.
   if (connect(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return 0;
   if (errno != EINTR) return -1;
+  timeval limit{};
+  socklen_t limitLength = sizeof limit;
+  long long left = -1;
+  if (getsockopt(handle, SOL_SOCKET, SO_SNDTIMEO, &limit, &limitLength) == 0 && (limit.tv_sec || limit.tv_usec))
+    left = static_cast<long long>(limit.tv_sec) * 1000 + (limit.tv_usec + 999) / 1000;
   pollfd watch{handle, POLLOUT, 0};
-  if (Retrying([&] { return poll(&watch, 1, -1); }) < 0) return -1;
+  for (;;) {
+    timespec before{};
+    clock_gettime(CLOCK_MONOTONIC, &before);
+    int ready = poll(&watch, 1, left < 0 ? -1 : static_cast<int>(std::min<long long>(left, INT_MAX)));
+    if (ready > 0) break;
+    if (ready == 0) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
+    if (errno != EINTR) return -1;
+    if (left >= 0) {
+      timespec after{};
+      clock_gettime(CLOCK_MONOTONIC, &after);
+      left -= (after.tv_sec - before.tv_sec) * 1000LL + (after.tv_nsec - before.tv_nsec) / 1000000;
+      if (left < 0) left = 0;
+    }
+  }
   int error = 0;
   socklen_t length = sizeof error;
   if (getsockopt(handle, SOL_SOCKET, SO_ERROR, &error, &length) < 0 || error != 0) return -1;

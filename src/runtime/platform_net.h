@@ -26,8 +26,10 @@ void SocketClose(int handle);
 /// Binds to any local address and `port`; negative on failure. A family
 /// other than kInet gives -1 without asking the system.
 int SocketBind(int family, int handle, std::uint16_t port);
-/// Connects to `ip`:`port`, blocking until done; negative on failure. A
-/// family other than kInet gives -1 without asking the system.
+/// Connects to `ip`:`port`, blocking until done but no longer than the
+/// socket's time-out (SocketSetTimeout), also when a signal interrupts the
+/// wait; negative on failure. A family other than kInet gives -1 without
+/// asking the system.
 int SocketConnect(int family, int handle, std::uint32_t ip, std::uint16_t port);
 int SocketListen(int handle, int backlog);
 /// The handle of a pending connection (waits for one); negative on failure.

@@ -3,11 +3,14 @@
 #include "net/http.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <optional>
@@ -132,6 +135,40 @@ TEST_F(SocketStreams, ASilentPeerEndsReadsAndWritesAfterTheTimeOut) {
   EXPECT_EQ(stream->Read(&byte, 1), 0);
   EXPECT_EQ(stream->Eof(), 1);
   done.set_value();
+}
+
+// A listener whose queue is full drops further attempts unanswered, so
+// only the time-out ends a connect to it, even one that signals keep
+// interrupting. Should the wait outlast the time-out by far, the listener
+// is closed to end it and the test fails.
+TEST_F(SocketStreams, AnInterruptedConnectStillEndsAfterTheTimeOut) {
+  Ref<TSocket> listener = TSocket::CreateTCP();
+  ASSERT_EQ(listener->Bind(0) + listener->Listen(0), 2);
+  Ref<TSocket> queued = TSocket::CreateTCP();
+  ASSERT_EQ(queued->Connect(testing::kLoopback, listener->LocalPort()), 1);
+  struct sigaction wake {}, previous{};
+  wake.sa_handler = [](int) {};  // no SA_RESTART: the connect sees EINTR
+  ASSERT_EQ(sigaction(SIGUSR1, &wake, &previous), 0);
+  std::atomic<bool> done{false}, rescued{false};
+  pthread_t connecting = pthread_self();
+  std::thread interrupter([&] {
+    for (int round = 0; !done; ++round) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (!done) pthread_kill(connecting, SIGUSR1);
+      if (round == 250 && !done) {
+        rescued = true;
+        listener->Close();
+      }
+    }
+  });
+  Ref<TStream> stream = OpenUrl(FromBytes("tcp::127.0.0.1:" + std::to_string(listener->LocalPort())), 1, 1);
+  done = true;
+  interrupter.join();
+  sigaction(SIGUSR1, &previous, nullptr);
+  EXPECT_FALSE(stream);
+  EXPECT_FALSE(rescued);
+  queued->Close();
+  listener->Close();
 }
 
 // What reached the server, for each form of name.
