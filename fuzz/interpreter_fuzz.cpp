@@ -1,7 +1,7 @@
 // Fuzz target: the loader and the executor. Arbitrary bytes are loaded as a
 // code file (plain, or through a text or byte-order protocol) and run with
 // arbitrary input lines under a step budget, against the rules of the
-// language carried out here one command at a time.
+// language carried out one command at a time (the tests' plain run).
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
@@ -20,6 +20,7 @@
 #include "interpreter/modules.h"
 #include "runtime/error.h"
 #include "stream/stream.h"
+#include "support/plain_run.h"
 
 namespace {
 
@@ -65,78 +66,9 @@ std::optional<std::u16string> Decode(const std::string& bytes, const std::string
   return text;
 }
 
-struct Run {
-  bool finished = false;
-  std::string output;
-  Int head = 0;
-  std::vector<std::uint8_t> cells = std::vector<std::uint8_t>(Tape::kInitialCells);
-  Long low = 0, high = Tape::kInitialCells - 1;  // the cells that exist: low .. high
-};
-
-// The language, one command per step, for at most `steps` steps.
-Run RunStepByStep(const std::string& code, const std::vector<Int>& input, Int head, Long steps) {
-  Run run;
-  run.head = head;
-  // The tape grows exactly to each cell a command uses.
-  auto cell = [&run](Long p) -> std::uint8_t& {
-    if (p < run.low) {
-      run.cells.insert(run.cells.begin(), static_cast<std::size_t>(run.low - p), 0);
-      run.low = p;
-    }
-    if (p > run.high) {
-      run.cells.resize(static_cast<std::size_t>(p - run.low + 1), 0);
-      run.high = p;
-    }
-    return run.cells[static_cast<std::size_t>(p - run.low)];
-  };
-  const Long length = static_cast<Long>(code.size());
-  std::size_t next = 0;
-  bool skip = false;
-  for (Int i = 0; i >= 0 && i < length; i = WrappingAdd(i, 1)) {
-    if (steps-- == 0) return run;
-    if (skip) {
-      skip = false;
-      continue;
-    }
-    switch (code[static_cast<std::size_t>(i)]) {
-      case '+': ++cell(run.head); break;
-      case '-': --cell(run.head); break;
-      case '.': run.output += std::to_string(cell(run.head)); break;
-      case ',': cell(run.head) = static_cast<std::uint8_t>(next < input.size() ? input[next++] : -1); break;
-      case '<': run.head = WrappingAdd(run.head, -1); break;
-      case '>': run.head = WrappingAdd(run.head, 1); break;
-      case '#': skip = cell(run.head) != 0; break;
-      case '@':
-        do ++i;
-        while (i < length && code[static_cast<std::size_t>(i)] != ')');
-        if (i >= length) i = -2;  // no ")" follows: the run ends
-        break;
-      case '%':
-        while (i > 0) {
-          --i;
-          if (i == 0 || code[static_cast<std::size_t>(i)] == '(') break;
-        }
-        break;
-      default: break;
-    }
-  }
-  run.finished = true;
-  return run;
-}
-
-class ScriptedPort : public CommandPort {
- public:
-  ScriptedPort(const std::vector<Int>& input, Long ticks) : input_(input), ticks_(ticks) {}
-  void Write(const char* text, std::size_t length) override { output.append(text, length); }
-  Int ReadFirstCode() override { return next_ < input_.size() ? input_[next_++] : -1; }
-  bool Tick() override { return --ticks_ >= 0; }
-  std::string output;
-
- private:
-  const std::vector<Int>& input_;
-  std::size_t next_ = 0;
-  Long ticks_;
-};
+using testing::PlainRun;
+using testing::RunPlainly;
+using testing::ScriptedPort;
 
 constexpr const char* kProtocols[] = {"",          "latin1::",  "utf8::",
                                       "utf16le::", "utf16be::", "littleendian::"};
@@ -190,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   std::string code(store.commands.begin(), store.commands.end());
   Check(code == Commands(*text), "the loader keeps the command characters in order");
 
-  Run expected = RunStepByStep(code, input, head, kSteps);
+  PlainRun expected = RunPlainly(code, input, head, kSteps);
   Tape tape;
   // A run within the step budget finishes within the tick budget: a tick
   // per jump at most, and one per interval of work. One that goes on is
@@ -204,10 +136,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     Check(finished, "a run that ends, ends");
     Check(port.output == expected.output, "the output");
     Check(executor.Head() == expected.head, "the head");
-    Check(tape.Origin() == -std::min<Long>(expected.low, 0) && tape.Extent() == expected.high + 1,
+    Check(tape.Origin() == expected.origin && tape.Extent() == expected.extent,
           "the tape grows exactly to the cells used");
-    for (Long p = expected.low; p <= expected.high; ++p)
-      Check(tape.Read(p) == expected.cells[static_cast<std::size_t>(p - expected.low)], "the cells");
+    for (Long p = -expected.origin; p < expected.extent; ++p)
+      Check(tape.Read(p) == expected.cells[static_cast<std::size_t>(p + expected.origin)], "the cells");
   } else {
     // Both wrote the start of the same endless output.
     std::size_t common = std::min(port.output.size(), expected.output.size());

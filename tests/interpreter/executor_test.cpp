@@ -1,5 +1,6 @@
-// The translating executor against a plain one-command-at-a-time executor
-// kept here: random programs must write, read and leave the tape alike.
+// The translating executor against the plain one-command-at-a-time one of
+// the test support: random programs must write, read and leave the tape
+// alike.
 #include "interpreter/executor.h"
 
 #include <fcntl.h>
@@ -14,97 +15,14 @@
 #include <vector>
 
 #include "runtime/app.h"
+#include "support/plain_run.h"
 
 namespace corvid {
 namespace {
 
-struct Outcome {
-  bool finished = false;
-  std::string output;
-  Int head = 0;
-  Long origin = 0, extent = 0;
-  std::vector<std::uint8_t> cells;  // positions -origin .. extent-1
-};
-
-bool operator==(const Outcome& a, const Outcome& b) {
-  return a.finished == b.finished && a.output == b.output && a.head == b.head && a.origin == b.origin &&
-         a.extent == b.extent && a.cells == b.cells;
-}
-
-std::ostream& operator<<(std::ostream& os, const Outcome& o) {
-  os << (o.finished ? "finished" : "stopped") << " output=\"" << o.output << "\" head=" << o.head
-     << " cells " << -o.origin << ".." << o.extent - 1 << ":";
-  for (std::size_t k = 0; k < o.cells.size() && k < 400; ++k)
-    if (o.cells[k]) os << " [" << static_cast<Long>(k) - o.origin << "]=" << int{o.cells[k]};
-  return os;
-}
-
-// The commands as the run outline states them, one per step; `budget` steps
-// at most.
-Outcome RunPlainly(const std::string& code, const std::vector<Int>& input, Int head, Long budget) {
-  Outcome o;
-  o.head = head;
-  o.extent = Tape::kInitialCells;
-  o.cells.assign(static_cast<std::size_t>(o.extent), 0);
-  auto cell = [&o](Long p) -> std::uint8_t& {
-    if (p < -o.origin) {
-      o.cells.insert(o.cells.begin(), static_cast<std::size_t>(-p - o.origin), 0);
-      o.origin = -p;
-    }
-    if (p >= o.extent) {
-      o.cells.resize(static_cast<std::size_t>(p + 1 + o.origin), 0);
-      o.extent = p + 1;
-    }
-    return o.cells[static_cast<std::size_t>(p + o.origin)];
-  };
-  const Long length = static_cast<Long>(code.size());
-  std::size_t nextInput = 0;
-  bool skip = false;
-  for (Int i = 0; i >= 0 && i < length; i = WrappingAdd(i, 1)) {
-    if (budget-- == 0) return o;
-    if (skip) {
-      skip = false;
-      continue;
-    }
-    switch (code[static_cast<std::size_t>(i)]) {
-      case '+': ++cell(o.head); break;
-      case '-': --cell(o.head); break;
-      case '.': o.output += std::to_string(cell(o.head)); break;
-      case ',': cell(o.head) = static_cast<std::uint8_t>(nextInput < input.size() ? input[nextInput++] : -1); break;
-      case '<': o.head = WrappingAdd(o.head, -1); break;
-      case '>': o.head = WrappingAdd(o.head, 1); break;
-      case '#': skip = cell(o.head) != 0; break;
-      case '@':
-        do ++i;
-        while (i < length && code[static_cast<std::size_t>(i)] != ')');
-        if (i >= length) i = -2;  // no ")": the run ends
-        break;
-      case '%':
-        while (i > 0) {
-          --i;
-          if (i == 0 || code[static_cast<std::size_t>(i)] == '(') break;
-        }
-        break;
-      default: break;
-    }
-  }
-  o.finished = true;
-  return o;
-}
-
-class ScriptedPort : public CommandPort {
- public:
-  ScriptedPort(std::vector<Int> input, Long ticks) : input_(std::move(input)), ticks_(ticks) {}
-  void Write(const char* text, std::size_t length) override { output.append(text, length); }
-  Int ReadFirstCode() override { return next_ < input_.size() ? input_[next_++] : -1; }
-  bool Tick() override { return --ticks_ >= 0; }
-  std::string output;
-
- private:
-  std::vector<Int> input_;
-  std::size_t next_ = 0;
-  Long ticks_;
-};
+using Outcome = testing::PlainRun;
+using testing::RunPlainly;
+using testing::ScriptedPort;
 
 Outcome RunTranslated(const std::string& code, const std::vector<Int>& input, Int head, Long ticks,
                       bool stepwise = false) {
