@@ -47,13 +47,15 @@ install(TARGETS ${corvid_layer_targets} corvid tape
 
 # Every header of a layer is public, and a new one is installed as soon as
 # it exists, except the headers only the implementation includes: the
-# operating-system calls beyond the C streams (platform_*.h), the case tables
-# behind String and the path-to-system glue of the file-system layer.
+# operating-system calls beyond the C streams (platform_*.h and the halves
+# in posix/ and win32/), the case tables behind String and the
+# path-to-system glue of the file-system layer.
 foreach(layer IN LISTS CORVID_LAYERS)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/src/${layer}
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/corvid
     FILES_MATCHING PATTERN "*.h"
     REGEX "/platform_[^/]*\\.h$" EXCLUDE
+    REGEX "/(posix|win32)$" EXCLUDE
     REGEX "/case_map\\.h$" EXCLUDE
     REGEX "/system_path\\.h$" EXCLUDE)
 endforeach()

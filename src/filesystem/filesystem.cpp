@@ -22,8 +22,7 @@ using platform::EntryStatus;
 
 bool Status(const Ref<String>& path, EntryStatus& status) {
   if (Text(path).View().find_first_of(u"<>") != std::u16string_view::npos) return false;
-  auto name = SystemName(path);
-  return name && platform::PathStatus(name->c_str(), status);
+  return platform::PathStatus(SystemName(path), status);
 }
 
 Int KindOf(const Ref<String>& path) {
@@ -36,8 +35,7 @@ Int KindOf(const Ref<String>& path) {
 
 bool IsLink(const Ref<String>& path) {
   EntryStatus status;
-  auto name = SystemName(path);
-  return name && platform::LinkStatus(name->c_str(), status) && status.kind == EntryKind::Link;
+  return platform::LinkStatus(SystemName(path), status) && status.kind == EntryKind::Link;
 }
 
 Int ClampToInt(std::int64_t value) {
@@ -54,13 +52,11 @@ Ref<String> Child(const Ref<String>& dir, const Ref<String>& name) {
 }
 
 void MakeOneDir(const Ref<String>& path) {
-  if (auto name = SystemName(path)) platform::MakeDirectory(name->c_str());
+  platform::MakeDirectory(SystemName(path));
 }
 
 bool SameEntry(const Ref<String>& a, const Ref<String>& b) {
-  auto first = SystemName(a);
-  auto second = SystemName(b);
-  return first && second && platform::SameEntry(first->c_str(), second->c_str());
+  return platform::SameEntry(SystemName(a), SystemName(b));
 }
 
 // Plain file names (as OpenUrl would open them) of one and the same file:
@@ -135,7 +131,7 @@ Int CopyTree(const Ref<String>& src, const Ref<String>& dst, const Ref<String>& 
 // following a link, so an entry swapped for a link during the walk cannot
 // lead it anywhere outside the tree; a link is removed as a link.
 void RemoveContents(const platform::DirectoryHandle& dir) {
-  for (const std::string& name : dir.Names()) {
+  for (const std::u16string& name : dir.Names()) {
     switch (dir.ChildKind(name)) {
       case EntryKind::Missing:
         break;
@@ -156,9 +152,8 @@ void RemoveContents(const platform::DirectoryHandle& dir) {
 // the system is not even built: a walk over each prefix of a very long
 // path would otherwise copy it once per component.
 bool ExistsAsWritten(std::u16string_view path) {
-  if (path.size() >= platform::MaxPathBytes()) return false;
-  Ref<String> text = String::FromWideSpan(path.data(), static_cast<Int>(path.size()));
-  Int kind = KindOf(text);
+  if (path.size() >= platform::MaxPathUnits()) return false;
+  Int kind = KindOf(FromUnits(path));
   return kind == PATHKIND_FILE || kind == PATHKIND_DIR;
 }
 
@@ -167,13 +162,11 @@ bool ExistsAsWritten(std::u16string_view path) {
 bool FindCased(const std::u16string& dir, std::u16string_view name, std::u16string& found) {
   bool slash = name.ends_with(u'/');
   if (slash) name.remove_suffix(1);
-  Ref<String> wanted =
-      String::FromWideSpan(name.data(), static_cast<Int>(name.size()))->Lowercased();
-  platform::DirectoryListing listing = ListingOf(
-      String::FromWideSpan(dir.data(), static_cast<Int>(dir.size())));
-  std::string entry;
+  Ref<String> wanted = FromUnits(name)->Lowercased();
+  platform::DirectoryListing listing = ListingOf(FromUnits(dir));
+  std::u16string entry;
   while (listing.Next(entry)) {
-    Ref<String> candidate = FromBytes(entry);
+    Ref<String> candidate = FromUnits(entry);
     if (candidate->Lowercased()->View() != wanted->View()) continue;
     found = candidate->View();
     if (slash) found += u'/';
@@ -202,17 +195,15 @@ Int PathPermissions(const Ref<String>& path) {
 }
 
 Int SetPathPermissions(const Ref<String>& path, Int mode) {
-  if (auto name = SystemName(FixPath(path, 0)))
-    platform::SetPermissionBits(name->c_str(), static_cast<unsigned>(mode) & 0777u);
+  Ref<String> fixed = FixPath(path, 0);
+  platform::SetPermissionBits(SystemName(fixed), static_cast<unsigned>(mode) & 0777u);
   return 0;
 }
 
 Int MakeFile(const Ref<String>& pathRef) {
   Ref<String> path = FixPath(pathRef, 0);
   RemoveFile(path);
-  if (auto name = SystemName(path)) {
-    if (platform::File* file = platform::FileOpen(name->c_str(), "wb")) platform::FileClose(file);
-  }
+  if (platform::File* file = platform::FileOpen(SystemName(path), "wb")) platform::FileClose(file);
   return KindOf(path) == PATHKIND_FILE ? 1 : 0;
 }
 
@@ -244,14 +235,14 @@ Int MakeDir(const Ref<String>& pathRef, Int recurse) {
 
 Int RemoveFile(const Ref<String>& pathRef) {
   Ref<String> path = FixPath(pathRef, 0);
-  if (auto name = SystemName(path)) platform::RemoveEntry(name->c_str());
+  platform::RemoveEntry(SystemName(path));
   return KindOf(path) == PATHKIND_NONE ? 1 : 0;
 }
 
 Int RenamePath(const Ref<String>& oldPath, const Ref<String>& newPath) {
-  auto from = SystemName(FixPath(oldPath, 0));
-  auto to = SystemName(FixPath(newPath, 0));
-  return from && to && platform::RenameEntry(from->c_str(), to->c_str()) ? 1 : 0;
+  Ref<String> from = FixPath(oldPath, 0);
+  Ref<String> to = FixPath(newPath, 0);
+  return platform::RenameEntry(SystemName(from), SystemName(to)) ? 1 : 0;
 }
 
 Int DuplicateFile(const Ref<Object>& src, const Ref<Object>& dst) {
@@ -275,20 +266,18 @@ Int DuplicateDir(const Ref<String>& srcRef, const Ref<String>& dstRef) {
 
 Int RemoveDir(const Ref<String>& pathRef, Int recurse) {
   Ref<String> path = FixPath(pathRef, 1);
-  auto name = SystemName(path);
   if (recurse) {
-    platform::DirectoryHandle dir;
-    if (name) dir = platform::DirectoryHandle::Open(name->c_str());
+    platform::DirectoryHandle dir = platform::DirectoryHandle::Open(SystemName(path));
     if (!dir.IsOpen()) return 0;
     RemoveContents(dir);
   }
-  if (name) platform::RemoveDirectory(name->c_str());
+  platform::RemoveDirectory(SystemName(path));
   return KindOf(path) == PATHKIND_NONE ? 1 : 0;
 }
 
 Int SetWorkingDir(const Ref<String>& path) {
-  auto name = SystemName(FixPath(path, 1));
-  return name && platform::ChangeDirectory(name->c_str()) ? 1 : 0;
+  Ref<String> dir = FixPath(path, 1);
+  return platform::ChangeDirectory(SystemName(dir)) ? 1 : 0;
 }
 
 Ref<String> DiskCasedPath(const Ref<String>& pathRef) {

@@ -40,13 +40,13 @@ Int OpenListing(const Ref<String>& path) {
 
 Ref<String> NextListed(Int handle) {
   ListingTable& table = Table();
-  std::string name;
+  std::u16string name;
   {
     std::lock_guard guard(table.lock);
     auto found = table.open.find(handle);
     if (found == table.open.end() || !found->second.Next(name)) return String::Empty();
   }
-  return FromBytes(name);
+  return FromUnits(name);
 }
 
 Int CloseListing(Int handle) {
@@ -65,10 +65,10 @@ Int CloseListing(Int handle) {
 Ref<Array> ListDir(const Ref<String>& path, Int skipDots) {
   platform::DirectoryListing listing = ListingOf(path);
   std::vector<Ref<String>> names;
-  std::string name;
+  std::u16string name;
   while (listing.Next(name)) {
-    if (skipDots && (name == "." || name == "..")) continue;
-    names.push_back(FromBytes(name));
+    if (skipDots && (name == u"." || name == u"..")) continue;
+    names.push_back(FromUnits(name));
   }
   return Array::FromStrings(names);
 }

@@ -84,10 +84,10 @@ Int IsAbsolutePath(const Ref<String>& path) { return RootLength(Text(path).View(
 Ref<String> CurrentDrive() {
   // A colon inside a Linux directory name is no drive: only text before the
   // first separator can name one.
-  std::string cwd = platform::CurrentDirectory();
-  std::size_t colon = cwd.find(':');
-  if (colon == std::string::npos || cwd.find_first_of("/\\") < colon) return String::Empty();
-  return FromBytes(std::string_view(cwd).substr(0, colon));
+  std::u16string cwd = platform::CurrentDirectory();
+  std::size_t colon = cwd.find(u':');
+  if (colon == std::u16string::npos || cwd.find_first_of(u"/\\") < colon) return String::Empty();
+  return FromUnits(std::u16string_view(cwd).substr(0, colon));
 }
 
 Ref<String> PathLeaf(const Ref<String>& path) {
@@ -121,7 +121,7 @@ Ref<String> PathExt(const Ref<String>& path) {
   return dot == npos ? String::Empty() : StringOf(View(units).substr(dot + 1));
 }
 
-Ref<String> WorkingDir() { return FixPath(FromBytes(platform::CurrentDirectory()), 0); }
+Ref<String> WorkingDir() { return FixPath(FromUnits(platform::CurrentDirectory()), 0); }
 
 Ref<String> AbsolutePath(const Ref<String>& pathRef) {
   Units path = UnitsOf(pathRef);

@@ -4,16 +4,9 @@
 
 namespace corvid {
 
-std::optional<std::string> SystemName(const Ref<String>& path) {
-  std::string bytes = ToBytes(path);
-  if (bytes.find('\0') != std::string::npos) return std::nullopt;
-  return bytes;
-}
-
 platform::DirectoryListing ListingOf(const Ref<String>& path) {
-  auto name = SystemName(FixPath(path, 1));
-  if (!name) return {};
-  return platform::DirectoryListing::Open(name->c_str());
+  Ref<String> dir = FixPath(path, 1);
+  return platform::DirectoryListing::Open(SystemName(dir));
 }
 
 }  // namespace corvid

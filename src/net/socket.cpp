@@ -13,25 +13,32 @@ constexpr int kSetLimit = 64;
 
 std::uint16_t PortBits(Int port) { return static_cast<std::uint16_t>(port & 0xFFFF); }
 
+// A socket keeps its handle in an Int, as the library's callers see it:
+// the system's handles for this process fit there (a Windows SOCKET is a
+// 32-bit value in a 32-bit process), and the one naming no socket is -1.
+static_assert(sizeof(platform::SocketHandle) <= sizeof(Int));
+platform::SocketHandle HandleOf(Int socket) { return static_cast<platform::SocketHandle>(socket); }
+Int IntOf(platform::SocketHandle handle) { return static_cast<Int>(handle); }
+
 }  // namespace
 
 Ref<String> TSocketException::ToString() { return "Internal socket error"_s; }
 
 Int TSocket::Send(const std::uint8_t* buffer, Int count, Int flags) {
   if (_socket < 0 || count <= 0) return 0;
-  long sent = platform::SocketSend(_socket, buffer, static_cast<std::size_t>(count), flags);
+  long sent = platform::SocketSend(HandleOf(_socket), buffer, static_cast<std::size_t>(count), flags);
   return sent < 0 ? 0 : static_cast<Int>(sent);
 }
 
 Int TSocket::Recv(std::uint8_t* buffer, Int count, Int flags) {
   if (_socket < 0 || count <= 0) return 0;
-  long received = platform::SocketRecv(_socket, buffer, static_cast<std::size_t>(count), flags);
+  long received = platform::SocketRecv(HandleOf(_socket), buffer, static_cast<std::size_t>(count), flags);
   return received < 0 ? 0 : static_cast<Int>(received);
 }
 
 Int TSocket::Close() {
   if (_socket < 0) return 0;
-  if (_autoClose) platform::SocketClose(_socket);
+  if (_autoClose) platform::SocketClose(HandleOf(_socket));
   _socket = _localIp = _localPort = _remoteIp = _remotePort = -1;
   return 0;
 }
@@ -46,13 +53,13 @@ Int TSocket::Connected() {
 }
 
 Int TSocket::Bind(Int port) {
-  if (platform::SocketBind(platform::kInet, _socket, PortBits(port)) < 0) return 0;
+  if (platform::SocketBind(platform::kInet, HandleOf(_socket), PortBits(port)) < 0) return 0;
   UpdateLocalName();
   return 1;
 }
 
 Int TSocket::Connect(Int ip, Int port) {
-  if (platform::SocketConnect(platform::kInet, _socket, static_cast<std::uint32_t>(ip),
+  if (platform::SocketConnect(platform::kInet, HandleOf(_socket), static_cast<std::uint32_t>(ip),
                               PortBits(port)) < 0)
     return 0;
   UpdateLocalName();
@@ -60,7 +67,7 @@ Int TSocket::Connect(Int ip, Int port) {
   return 1;
 }
 
-Int TSocket::Listen(Int backlog) { return platform::SocketListen(_socket, backlog) >= 0 ? 1 : 0; }
+Int TSocket::Listen(Int backlog) { return platform::SocketListen(HandleOf(_socket), backlog) >= 0 ? 1 : 0; }
 
 Ref<TSocket> TSocket::Accept(Int timeout) {
   // A closed socket can never become ready: waiting on it would wait out
@@ -69,17 +76,17 @@ Ref<TSocket> TSocket::Accept(Int timeout) {
   Int watch[1] = {_socket};
   if (SelectSockets(1, watch, 0, nullptr, 0, nullptr, timeout) != 1) return nullptr;
   // Handle 0 is an ordinary descriptor here; only a negative one fails.
-  return Create(platform::SocketAccept(_socket), 1);
+  return Create(IntOf(platform::SocketAccept(HandleOf(_socket))), 1);
 }
 
 Int TSocket::ReadAvail() {
   std::int32_t waiting = 0;
-  if (_socket < 0 || platform::SocketBytesWaiting(_socket, waiting) < 0) return 0;
+  if (_socket < 0 || platform::SocketBytesWaiting(HandleOf(_socket), waiting) < 0) return 0;
   return waiting;
 }
 
 Int TSocket::SetTCPNoDelay(Int enable) {
-  if (_socket >= 0) platform::SocketSetNoDelay(_socket, enable);
+  if (_socket >= 0) platform::SocketSetNoDelay(HandleOf(_socket), enable);
   return 0;
 }
 
@@ -94,7 +101,7 @@ namespace {
 void StoreName(Int handle, bool peer, Int& ip, Int& port) {
   std::uint32_t address = 0;
   std::uint16_t number = 0;
-  if (handle < 0 || !platform::SocketName(handle, peer, address, number)) address = number = 0;
+  if (handle < 0 || !platform::SocketName(HandleOf(handle), peer, address, number)) address = number = 0;
   ip = static_cast<Int>(address);
   port = number;
 }
@@ -121,8 +128,8 @@ Ref<TSocket> TSocket::Create(Int handle, Int autoClose) {
   return socket;
 }
 
-Ref<TSocket> TSocket::CreateUDP() { return Create(platform::SocketOpen(platform::kDatagramSocket), 1); }
-Ref<TSocket> TSocket::CreateTCP() { return Create(platform::SocketOpen(platform::kStreamSocket), 1); }
+Ref<TSocket> TSocket::CreateUDP() { return Create(IntOf(platform::SocketOpen(platform::kDatagramSocket)), 1); }
+Ref<TSocket> TSocket::CreateTCP() { return Create(IntOf(platform::SocketOpen(platform::kStreamSocket)), 1); }
 
 Ref<TSocket> NewUdpSocket() { return TSocket::CreateUDP(); }
 Ref<TSocket> NewTcpSocket() { return TSocket::CreateTCP(); }
@@ -148,8 +155,7 @@ Int SocketPeerIp(const Ref<TSocket>& socket) { return Deref(socket).RemoteIp(); 
 Int SocketPeerPort(const Ref<TSocket>& socket) { return Deref(socket).RemotePort(); }
 
 Ref<Array> ResolveHostAll(const Ref<String>& name) {
-  for (char16_t unit : Text(name).View())
-    if ((unit & 0xFF) == 0) return Array::Empty();
+  if (HoldsNarrowZero(name)) return Array::Empty();
   std::vector<std::uint32_t> found = platform::ResolveIPv4(TempNarrowZ(name));
   Ref<Array> addresses = Array::Create("i"_s, static_cast<Int>(found.size()));
   auto elements = addresses->Elements<Int>();
@@ -214,8 +220,8 @@ Int SelectSockets(Int readCount, Int* readList, Int writeCount, Int* writeList, 
       Int handle = sets[s].handles[i];
       if (handle < 0) return -1;
       int at = 0;
-      while (at < used && waits[at].handle != handle) ++at;
-      if (at == used) waits[used++].handle = handle;
+      while (at < used && waits[at].handle != HandleOf(handle)) ++at;
+      if (at == used) waits[used++].handle = HandleOf(handle);
       (s == 0 ? waits[at].read : s == 1 ? waits[at].write : waits[at].error) = true;
     }
   }
@@ -234,7 +240,7 @@ Int SelectSockets(Int readCount, Int* readList, Int writeCount, Int* writeList, 
     for (Int i = 0; list && i < listCount; ++i) {
       bool found = false;
       for (int at = 0; at < used && !found; ++at) {
-        if (waits[at].handle != list[i] || !sets[s].Has(list[i])) continue;
+        if (waits[at].handle != HandleOf(list[i]) || !sets[s].Has(list[i])) continue;
         found = s == 0 ? waits[at].readReady : s == 1 ? waits[at].writeReady : waits[at].errorReady;
       }
       if (!found) list[i] = 0;

@@ -55,7 +55,7 @@ Ref<TSocketStream> TSocketStream::CreateClient(const Ref<String>& host, Int port
   if (!socket) return nullptr;
   // Sockets block by design; without a bound, a server that accepts and
   // then says nothing would hold the reader for ever.
-  platform::SocketSetTimeout(socket->Socket(), static_cast<std::uint32_t>(clientTimeout));
+  platform::SocketSetTimeout(static_cast<platform::SocketHandle>(socket->Socket()), static_cast<std::uint32_t>(clientTimeout));
   if (socket->Connect(address, port)) return Create(socket, 1);
   socket->Close();
   return nullptr;

@@ -11,7 +11,6 @@
 #include "runtime/fault.h"
 #include "runtime/module.h"
 #include "runtime/platform.h"
-#include "runtime/platform_stdio.h"
 
 namespace corvid {
 
@@ -34,14 +33,16 @@ ProgramValues& Values() {
   return values.get();
 }
 
-Ref<String> WithForwardSlashes(const std::string& path) {
-  return FromBytes(path)->ReplaceAll("\\"_s, "/"_s);
+Ref<String> StringOf(std::u16string_view units) {
+  return String::FromWideSpan(units.data(), static_cast<Int>(units.size()));
 }
+
+Ref<String> WithForwardSlashes(std::u16string_view path) { return StringOf(path)->ReplaceAll("\\"_s, "/"_s); }
 
 [[noreturn]] void ReportOutOfMemory() {
   static const char kMessage[] = "Out of memory\n";
   platform::WriteStderrRaw(kMessage, sizeof kMessage - 1);
-  platform::ExitProcess(255);
+  platform::ExitProcess(platform::kUncaughtErrorStatus);
 }
 
 // What reached the program's entry uncaught: the error object, or the
@@ -88,7 +89,7 @@ Uncaught TakeCaught() {
   }
   static const char kMessage[] = "Terminated\n";
   platform::WriteStderrRaw(kMessage, sizeof kMessage - 1);
-  platform::ExitImmediately(255);
+  platform::ExitImmediately(platform::kUncaughtErrorStatus);
 }
 
 std::vector<EndFunction>& EndFunctions() {
@@ -110,9 +111,6 @@ void RunLatestEndFunction() {
     ReportCaught();
   }
 }
-
-// Names the system cannot hold: a zero byte would cut them short.
-bool HoldsZero(const std::string& bytes) { return bytes.find('\0') != std::string::npos; }
 
 }  // namespace
 
@@ -137,20 +135,21 @@ int RunMain(int argc, char** argv, int (*entry)()) {
 }
 
 void StartApplication(int argc, char** argv) {
+  platform::StartProcess();
   ProgramValues& v = Values();
-  v.wideCalls = false;
+  v.wideCalls = platform::WideCalls();
   v.startDir = WithForwardSlashes(platform::CurrentDirectory());
-  const std::string executable = platform::ExecutablePath();
+  const std::u16string executable = platform::ExecutablePath();
   v.programFile = WithForwardSlashes(executable);
   v.programDir = DirectoryPart(v.programFile);
-  // A backslash is an ordinary character in a name here, so the directory
-  // is taken from the path as the system gave it; ProgramDir shows the
-  // path with forward slashes.
-  const std::string home = ToBytes(DirectoryPart(FromBytes(executable)));
-  platform::ChangeDirectory(home.c_str());
+  // Where a backslash is an ordinary character in a name (POSIX), the
+  // directory is taken from the path as the system gave it; ProgramDir
+  // shows the path with forward slashes.
+  Ref<String> home = platform::kBackslashSeparates ? v.programDir : DirectoryPart(StringOf(executable));
+  platform::ChangeDirectory(Text(home).View());
   v.programTitle = "Corvid Application"_s;
   std::vector<Ref<String>> args;
-  for (int i = 0; i < argc; ++i) args.push_back(String::FromNarrowZ(argv[i]));
+  for (const std::u16string& arg : platform::ProgramArguments(argc, argv)) args.push_back(StringOf(arg));
   v.args = Array::FromStrings(args);
   v.mainThread = platform::CurrentThreadId();
   v.mainThreadKnown = true;
@@ -282,9 +281,7 @@ void AtEnd(EndFunction function) {
   if (!platform::AtExit(RunLatestEndFunction)) EndFunctions().pop_back();
 }
 
-Int ElapsedMillis() {
-  return static_cast<Int>(static_cast<std::uint32_t>(platform::MonotonicMillis()));
-}
+Int ElapsedMillis() { return static_cast<Int>(platform::TimerMillis()); }
 
 void SleepMillis(Int milliseconds) {
   if (milliseconds < 0) return;
@@ -292,28 +289,24 @@ void SleepMillis(Int milliseconds) {
 }
 
 Ref<String> GetEnv(const Ref<String>& name) {
-  const std::string bytes = ToBytes(name);
-  std::string value;
-  if (HoldsZero(bytes) || !platform::GetEnvironment(bytes.c_str(), value)) return String::Empty();
-  return FromBytes(value);
+  std::u16string value;
+  if (!platform::GetEnvironment(Text(name).View(), value)) return String::Empty();
+  return StringOf(value);
 }
 
 Int PutEnv(const Ref<String>& setting) {
-  const std::string bytes = ToBytes(setting);
-  const std::size_t equals = bytes.find('=');
-  if (equals == std::string::npos || equals == 0 || HoldsZero(bytes)) return -1;
-  const std::string name = bytes.substr(0, equals);
-  const std::string value = bytes.substr(equals + 1);
-  bool done = value.empty() ? platform::UnsetEnvironment(name.c_str())
-                            : platform::SetEnvironment(name.c_str(), value.c_str());
+  std::u16string_view text = Text(setting).View();
+  const std::size_t equals = text.find(u'=');
+  if (equals == std::u16string_view::npos || equals == 0) return -1;
+  std::u16string_view name = text.substr(0, equals);
+  std::u16string_view value = text.substr(equals + 1);
+  bool done = value.empty() ? platform::UnsetEnvironment(name) : platform::SetEnvironment(name, value);
   return done ? 0 : -1;
 }
 
 Int RunCommand(const Ref<String>& commandLine) {
-  const std::string command = ToBytes(commandLine);
-  if (HoldsZero(command)) return -1;
   platform::FlushAll();
-  platform::CommandResult result = platform::RunShellCommand(command.c_str());
+  platform::CommandResult result = platform::RunCommand(Text(commandLine).View());
   if (!result.started) return result.error;
   return result.exited ? result.status : -1;
 }

@@ -53,7 +53,7 @@ Ref<String> ErrorText(const Ref<Object>& error) {
 
 void DefaultUnhandledError(const Ref<Object>& error) {
   PutStderr(ErrorText(error));
-  platform::ExitProcess(255);
+  platform::ExitProcess(platform::kUncaughtErrorStatus);
 }
 
 void NoStop() {}
@@ -71,7 +71,7 @@ void DebugLog(const Ref<String>& message) { DebugLogHook(message); }
 void ReportUnhandled(const Ref<Object>& error) {
   UnhandledErrorHook(error);
   // A hook that returns must still not let the program go on.
-  platform::ExitProcess(255);
+  platform::ExitProcess(platform::kUncaughtErrorStatus);
 }
 
 }  // namespace corvid

@@ -3,16 +3,16 @@
 // fault's name instead of dying silently.
 #pragma once
 
+#include "runtime/platform.h"
+
 namespace corvid {
 
 /// The caption written above every fault name.
 inline constexpr char kFaultCaption[] = "Windows exception";
 
-/// The name of the fault that `signal` with si_code `code` reports, one of
-/// the platform's fault names ("EXCEPTION_ACCESS_VIOLATION" ...); a
-/// segmentation fault at the edge of the stack is "EXCEPTION_STACK_OVERFLOW";
-/// anything not in the table is "EXCEPTION_UNKNOWN". Never null.
-const char* FaultName(int signal, int code, bool stackOverflow);
+/// The platform's name of `fault` ("EXCEPTION_ACCESS_VIOLATION" ...);
+/// Unknown is "EXCEPTION_UNKNOWN". Never null.
+const char* FaultName(platform::FaultKind fault);
 
 /// Installs the fault report for the process; RunMain calls it before any
 /// module starts. A fault then writes to standard error, with nothing but
@@ -21,8 +21,10 @@ const char* FaultName(int signal, int code, bool stackOverflow);
 ///   Windows exception\n
 ///   EXCEPTION_ACCESS_VIOLATION\n
 ///
-/// (the caption, then the name, each on its own line), calls DebugStopHook,
-/// and ends the process with status 0. Platform faults never become error
+/// (the caption, then the name, each on its own line), shows the name under
+/// the caption in a message box on Windows (returning at once where there is
+/// no desktop to show it on), calls DebugStopHook, and ends the process with
+/// status 0. Platform faults never become error
 /// objects; try blocks do not see them. A fault signal that another process
 /// sent is not a fault: it takes its default action, and the process's end
 /// shows the signal.

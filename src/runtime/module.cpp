@@ -3,6 +3,7 @@
 #include "runtime/app.h"
 #include "runtime/object.h"
 #include "runtime/platform.h"
+#include "runtime/platform_net.h"
 
 namespace corvid {
 
@@ -38,6 +39,7 @@ void StartStdlibModule() {
   // A peer that closes a socket or pipe must give a failed write, not end
   // the process.
   platform::IgnoreBrokenPipe();
+  if (platform::StartSockets()) AtEnd(platform::StopSockets);
   AtEnd(FlushStandardStreams);
   ModuleStarted("standard-library bindings");
 }

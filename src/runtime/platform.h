@@ -1,22 +1,40 @@
 // The platform layer: the only place that calls the operating system and
 // the C library's I/O. Everything above speaks to the system through here.
+//
+// One interface, two halves: posix/ serves it with POSIX calls (and Linux
+// extras where there are any), win32/ with the C runtime and the Windows
+// calls the design names. Names (paths, environment variables, command
+// lines) cross the interface as 16-bit code units, as the rest of the system
+// holds text; each half encodes them for its own calls and decodes what the
+// system gives back. A name the system cannot take (one holding a unit that
+// its encoding would turn into a zero, which would end the name early and
+// so name another file) fails the call as a missing name would.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace corvid::platform {
 
+/// Whether the system reads "\\" in a name as a separator (Windows) or as
+/// an ordinary character (POSIX).
+#ifdef _WIN32
+inline constexpr bool kBackslashSeparates = true;
+#else
+inline constexpr bool kBackslashSeparates = false;
+#endif
+
 /// An open C stream. Opaque to the rest of the system.
 using File = std::FILE;
 
-/// Opens `path` (8-bit text) with a C mode string. Gives null when the file
-/// cannot be opened, and also for a directory: reads from one would only
-/// fail later.
-File* FileOpen(const char* path, const char* mode);
+/// Opens `path` with a C mode string ("rb", "wb", "r+b"). Gives null when
+/// the file cannot be opened, and also for a directory: reads from one
+/// would only fail later.
+File* FileOpen(std::u16string_view path, const char* mode);
 /// Bytes transferred, fewer than `count` at the end of the data or on error.
 std::size_t FileRead(File* file, void* buffer, std::size_t count);
 std::size_t FileWrite(File* file, const void* buffer, std::size_t count);
@@ -47,13 +65,39 @@ File* StdErr();
 /// One chunk of a line from `file` as C fgets reads it; false at end of
 /// input or on error, leaving `buffer` untouched.
 bool FileGetLine(char* buffer, int size, File* file);
+/// True when `file` is open on a terminal (on Windows, a console: the
+/// null device is a character device too, but no console).
+bool IsTerminal(File* file);
+/// Writes bytes to standard output and standard error without the C
+/// library, ignoring errors. Async-signal-safe.
+void WriteStdoutRaw(const char* bytes, std::size_t count) noexcept;
+void WriteStderrRaw(const char* bytes, std::size_t count) noexcept;
 
-/// Full path of the running executable.
-std::string ExecutablePath();
+/// Start-up of the process's own platform state, once, before anything
+/// else here is used: the choice of wide calls, and standard input, output
+/// and error as byte streams (bytes written are the bytes that arrive, and
+/// no byte value ends input early).
+void StartProcess();
+/// Whether names go to the system as 16-bit text ("wide calls"): chosen at
+/// start from the platform version on Windows; off where the system's
+/// calls take bytes.
+bool WideCalls();
+/// The program's arguments as the platform's start-up gave them, decoded as
+/// names are; element 0 is the program name as typed. On Windows with wide
+/// calls they come from the 16-bit command line, wildcards expanded as the
+/// C runtime expands them for the 8-bit `argv`.
+std::vector<std::u16string> ProgramArguments(int argc, char** argv);
+
+/// Full path of the running executable; empty when the system cannot say.
+std::u16string ExecutablePath();
 /// The current working directory; empty when it cannot be read.
-std::string CurrentDirectory();
+std::u16string CurrentDirectory();
 /// Changes the working directory; false when that fails.
-bool ChangeDirectory(const char* path);
+bool ChangeDirectory(std::u16string_view path);
+
+/// The status of a process that ends through an uncaught error: -1, which
+/// a parent on a system with 8-bit statuses sees as 255.
+constexpr int kUncaughtErrorStatus = -1;
 
 /// Normal process end: exit functions run, C streams are flushed. Asked
 /// again while the end is under way (from an exit function, say), it flushes
@@ -71,29 +115,51 @@ bool ExitInProgress() noexcept;
 void FlushAll();
 /// Registers a function for the normal process end (last registered runs first).
 bool AtExit(void (*function)());
-/// Writes bytes to standard error without the C library; safe in a signal
-/// handler.
-void WriteStderrRaw(const char* bytes, std::size_t count);
 
-/// A hardware fault as the signal reported it.
-struct FaultSignal {
-  int signal;          ///< SIGSEGV, SIGBUS, SIGFPE, SIGILL or SIGTRAP
-  int code;            ///< the signal's si_code
-  bool stackOverflow;  ///< a segmentation fault at the edge of the stack
+/// A hardware fault, as the system reported it, in the platform's own
+/// vocabulary of faults.
+enum class FaultKind {
+  AccessViolation,
+  DatatypeMisalignment,
+  Breakpoint,
+  SingleStep,
+  InPageError,
+  IllegalInstruction,
+  PrivilegedInstruction,
+  NoncontinuableException,
+  InvalidDisposition,
+  ArrayBoundsExceeded,
+  FloatDenormalOperand,
+  FloatDivideByZero,
+  FloatInexactResult,
+  FloatInvalidOperation,
+  FloatOverflow,
+  FloatStackCheck,
+  FloatUnderflow,
+  IntegerDivideByZero,
+  IntegerOverflow,
+  StackOverflow,
+  Unknown,
 };
-using FaultHandler = void (*)(const FaultSignal& fault);
+using FaultHandler = void (*)(FaultKind fault);
 
-/// Sends the hardware fault signals (segmentation, bus, arithmetic, illegal
-/// instruction, trap) of the whole process to `handler`. The handler runs on
-/// an alternate stack of the calling thread, so that a stack overflow there
-/// can still be reported, and is not deferred: a fault inside the handler
-/// enters it again. The stack edge for `stackOverflow` is the calling
-/// thread's. False when the signals could not be set.
-/// Only faults the process's own instructions raise reach the handler: the
-/// same signals sent by a process (kill, sigqueue, tgkill) take their
-/// default action. In a sanitizer build (CORVID_SANITIZED) segmentation and
-/// bus faults stay with the sanitizer, which reports them itself.
+/// Sends the hardware faults of the whole process to `handler`: on POSIX
+/// the fault signals (segmentation, bus, arithmetic, illegal instruction,
+/// trap), on Windows the unhandled-exception filter. The handler runs where
+/// a stack overflow can still be reported (an alternate signal stack, or
+/// the stack the system keeps in reserve) and may itself fault: it is
+/// entered again. False when the faults could not be routed.
+/// Only faults the process's own instructions raise reach the handler: on
+/// POSIX the same signals sent by a process (kill, sigqueue, tgkill) take
+/// their default action. In a sanitizer build (CORVID_SANITIZED)
+/// segmentation and bus faults stay with the sanitizer, which reports them
+/// itself.
 bool InstallFaultHandler(FaultHandler handler);
+/// Shows `text` under `caption` where a user at the machine sees it: a
+/// modal message box owned by the active window on Windows, waiting for
+/// the user. Returns at once where no box can be shown (no desktop), and
+/// does nothing on POSIX, where standard error is that place already.
+void ShowFaultBox(const char* caption, const char* text) noexcept;
 /// Ends the process with `status` after `seconds` unless it ended before.
 /// Async-signal-safe.
 void ArmExitWatchdog(unsigned seconds, int status) noexcept;
@@ -103,27 +169,32 @@ void IgnoreBrokenPipe();
 
 /// A monotonic clock in milliseconds, from an unspecified start.
 std::uint64_t MonotonicMillis();
+/// The platform's millisecond timer (the multimedia timer on Windows): from
+/// about the system's start, wrapping at 32 bits.
+std::uint32_t TimerMillis();
 /// Suspends the calling thread for `milliseconds`, resuming after signals.
 void Sleep(std::uint32_t milliseconds);
 
 /// Value of the environment variable; false when it is not set.
-bool GetEnvironment(const char* name, std::string& value);
+bool GetEnvironment(std::u16string_view name, std::u16string& value);
 /// Sets the variable (the text is copied); false for a name that cannot be
 /// one (empty or holding "=").
-bool SetEnvironment(const char* name, const char* value);
+bool SetEnvironment(std::u16string_view name, std::u16string_view value);
 /// Removes the variable; false for a name that cannot be one.
-bool UnsetEnvironment(const char* name);
+bool UnsetEnvironment(std::u16string_view name);
 
-/// How a command run through the system shell ended.
+/// How a command ended.
 struct CommandResult {
-  bool started = false;  ///< false: `error` holds the error number
+  bool started = false;  ///< false: `error` holds the system's error number,
+                         ///< or -1 for a command line the system cannot take
   int error = 0;
-  bool exited = false;   ///< false: ended by a signal
+  bool exited = false;   ///< false: ended by a signal, or no exit code to read
   int status = 0;        ///< exit status when `exited`
 };
-/// Runs `commandLine` with the system shell, inheriting the standard handles,
-/// environment and working directory, and waits for it.
-CommandResult RunShellCommand(const char* commandLine);
+/// Runs `commandLine` and waits for it, inheriting the standard handles,
+/// environment and working directory: on Windows as the command line of a
+/// new process (no shell), on POSIX through the system shell.
+CommandResult RunCommand(std::u16string_view commandLine);
 
 /// Identifier of the calling thread, unique among the process's threads.
 long CurrentThreadId();

@@ -1,12 +1,16 @@
 // File-system calls of the platform layer: status, permissions, making,
 // renaming and removing entries, directory listings, and directory handles
-// that walk a tree without ever following a symbolic link.
+// that walk a tree without ever following a symbolic link or junction.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "runtime/platform.h"
 
 namespace corvid::platform {
 
@@ -20,55 +24,66 @@ struct EntryStatus {
   std::int64_t modified = 0;  ///< seconds since 1970-01-01 UTC
 };
 
-/// Paths of this many bytes or more are too long for every call here.
-std::size_t MaxPathBytes();
+/// Paths of this many code units or more are too long for every call here.
+std::size_t MaxPathUnits();
 
-/// Status of `path` with symbolic links followed (never Link). False when
-/// there is none to read.
-bool PathStatus(const char* path, EntryStatus& status);
-/// Status of `path` itself: a symbolic link reports as Link.
-bool LinkStatus(const char* path, EntryStatus& status);
+/// Status of `path` with links followed (never Link). False when there is
+/// none to read.
+bool PathStatus(std::u16string_view path, EntryStatus& status);
+/// Status of `path` itself: a symbolic link (on Windows any reparse point,
+/// a junction too) reports as Link.
+bool LinkStatus(std::u16string_view path, EntryStatus& status);
 /// True when both paths exist and name the same file (hard links included).
-bool SameEntry(const char* a, const char* b);
+bool SameEntry(std::u16string_view a, std::u16string_view b);
 
-/// Sets the permission bits (0777) of `path`, keeping its special bits.
-bool SetPermissionBits(const char* path, unsigned bits);
+/// Sets the permission bits (0777) of `path`, keeping its special bits. On
+/// Windows only the owner's write bit counts: without it the file is
+/// marked read-only.
+bool SetPermissionBits(std::u16string_view path, unsigned bits);
 /// Makes one directory with mode 0777, less the umask.
-bool MakeDirectory(const char* path);
+bool MakeDirectory(std::u16string_view path);
 /// Removes an empty directory.
-bool RemoveDirectory(const char* path);
+bool RemoveDirectory(std::u16string_view path);
 /// Removes a file or a symbolic link (the link, not its target); never a
 /// directory.
-bool RemoveEntry(const char* path);
+bool RemoveEntry(std::u16string_view path);
 /// Renames or moves `from` to `to`. Fails rather than replace an existing
 /// `to`, so a rename never destroys another entry.
-bool RenameEntry(const char* from, const char* to);
+bool RenameEntry(std::u16string_view from, std::u16string_view to);
+
+/// The platform's handle of an open directory: a descriptor on POSIX, a
+/// HANDLE on Windows.
+#ifdef _WIN32
+using NativeDirectory = void*;
+#else
+using NativeDirectory = int;
+#endif
 
 /// An open enumeration of a directory's entries, "." and ".." included, in
 /// the order the system gives them. Closed when it goes.
 class DirectoryListing {
  public:
-  DirectoryListing() = default;
+  DirectoryListing();
   ~DirectoryListing();
   DirectoryListing(DirectoryListing&& other) noexcept;
   DirectoryListing& operator=(DirectoryListing&& other) noexcept;
 
   /// A listing of `path` (links followed); not open when `path` is no
   /// readable directory.
-  static DirectoryListing Open(const char* path);
-  bool IsOpen() const noexcept { return dir_ != nullptr; }
+  static DirectoryListing Open(std::u16string_view path);
+  bool IsOpen() const noexcept { return state_ != nullptr; }
   /// The next entry name; false once the entries are exhausted, and on
   /// every call after that.
-  bool Next(std::string& name);
+  bool Next(std::u16string& name);
 
  private:
-  void* dir_ = nullptr;
+  struct State;
+  std::unique_ptr<State> state_;
 };
 
-/// An open directory reached without following a symbolic link at its last
-/// step, so a tree walk that goes from handle to child handle stays inside
-/// the tree even when an entry is swapped for a link under it. Closed when
-/// it goes.
+/// An open directory reached without following a link at its last step, so
+/// a tree walk that goes from handle to child handle stays inside the tree
+/// even when an entry is swapped for a link under it. Closed when it goes.
 class DirectoryHandle {
  public:
   DirectoryHandle() = default;
@@ -78,21 +93,30 @@ class DirectoryHandle {
 
   /// `path` as a directory; not open when its last component is a link or
   /// no directory.
-  static DirectoryHandle Open(const char* path);
-  bool IsOpen() const noexcept { return fd_ >= 0; }
+  static DirectoryHandle Open(std::u16string_view path);
+  bool IsOpen() const noexcept;
   /// The child directory `name`; not open when it is a link or no directory.
-  DirectoryHandle OpenChild(const std::string& name) const;
+  DirectoryHandle OpenChild(std::u16string_view name) const;
   /// Entry names other than "." and ".."; empty when they cannot be read.
-  std::vector<std::string> Names() const;
+  std::vector<std::u16string> Names() const;
   /// Kind of the entry `name` itself (a link reports as Link).
-  EntryKind ChildKind(const std::string& name) const;
+  EntryKind ChildKind(std::u16string_view name) const;
   /// Removes the entry `name`: an empty directory when `directory` is set,
   /// else a file or link.
-  bool RemoveChild(const std::string& name, bool directory) const;
+  bool RemoveChild(std::u16string_view name, bool directory) const;
 
  private:
-  explicit DirectoryHandle(int fd) noexcept : fd_(fd) {}
-  int fd_ = -1;
+#ifdef _WIN32
+  // Windows opens no entry relative to a handle; the path the handle was
+  // reached by names its children, and the open handle (which refuses
+  // renaming and removal while it lives) keeps that path meaning the same
+  // directory.
+  std::u16string path_;
+  NativeDirectory handle_ = nullptr;
+#else
+  NativeDirectory handle_ = -1;
+#endif
+  void Close() noexcept;
 };
 
 }  // namespace corvid::platform

@@ -162,9 +162,14 @@ inline Ref<String> FromBytes(std::string_view bytes) {
 }
 /// Low 8 bits of each unit.
 std::string ToBytes(const Ref<String>& s);
+/// Code units as a String (the form in which names come back from the
+/// platform layer).
+inline Ref<String> FromUnits(std::u16string_view units) {
+  return String::FromWideSpan(units.data(), static_cast<Int>(units.size()));
+}
 /// Whether some unit's low 8 bits are 0 (U+0000, U+0100, U+0200, ...).
-/// Narrowed for the system, such a name would end at that unit and name
-/// something else, so it must not reach the system at all.
+/// Narrowed for a call that takes bytes (a host name), such a name would
+/// end at that unit and name something else, so it must not go there.
 bool HoldsNarrowZero(const Ref<String>& s);
 
 template <std::size_t N>

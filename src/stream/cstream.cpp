@@ -121,9 +121,8 @@ Ref<TCStream> TCStream::OpenFile(const Ref<String>& path, Int readable, Int writ
     mode = "wb";
     bits = MODE_WRITE;
   }
-  if (HoldsNarrowZero(path)) return nullptr;
   Ref<String> name = Text(path).Length() ? path->ReplaceAll("\\"_s, "/"_s) : String::Empty();
-  platform::File* file = platform::FileOpen(TempNarrowZ(name), mode);
+  platform::File* file = platform::FileOpen(Text(name).View(), mode);
   if (!file) return nullptr;
   return CreateWithCStream(file, bits);
 }

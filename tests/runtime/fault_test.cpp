@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+
+#include "runtime/posix/signals.h"
 #include <ostream>
 #include <string>
 
@@ -14,31 +16,31 @@ namespace corvid {
 namespace {
 
 TEST(FaultName, SignalsAndCodes) {
-  EXPECT_STREQ(FaultName(SIGSEGV, SEGV_MAPERR, false), "EXCEPTION_ACCESS_VIOLATION");
-  EXPECT_STREQ(FaultName(SIGSEGV, SEGV_ACCERR, false), "EXCEPTION_ACCESS_VIOLATION");
-  EXPECT_STREQ(FaultName(SIGSEGV, SEGV_MAPERR, true), "EXCEPTION_STACK_OVERFLOW");
-  EXPECT_STREQ(FaultName(SIGBUS, BUS_ADRALN, false), "EXCEPTION_DATATYPE_MISALIGNMENT");
-  EXPECT_STREQ(FaultName(SIGBUS, BUS_ADRERR, false), "EXCEPTION_IN_PAGE_ERROR");
-  EXPECT_STREQ(FaultName(SIGBUS, BUS_OBJERR, false), "EXCEPTION_IN_PAGE_ERROR");
-  EXPECT_STREQ(FaultName(SIGILL, ILL_ILLOPC, false), "EXCEPTION_ILLEGAL_INSTRUCTION");
-  EXPECT_STREQ(FaultName(SIGILL, ILL_PRVOPC, false), "EXCEPTION_PRIV_INSTRUCTION");
-  EXPECT_STREQ(FaultName(SIGILL, ILL_PRVREG, false), "EXCEPTION_PRIV_INSTRUCTION");
-  EXPECT_STREQ(FaultName(SIGTRAP, TRAP_BRKPT, false), "EXCEPTION_BREAKPOINT");
-  EXPECT_STREQ(FaultName(SIGTRAP, SI_KERNEL, false), "EXCEPTION_BREAKPOINT");
-  EXPECT_STREQ(FaultName(SIGTRAP, TRAP_TRACE, false), "EXCEPTION_SINGLE_STEP");
-  EXPECT_STREQ(FaultName(SIGABRT, 0, false), "EXCEPTION_UNKNOWN");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGSEGV, SEGV_MAPERR, false)), "EXCEPTION_ACCESS_VIOLATION");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGSEGV, SEGV_ACCERR, false)), "EXCEPTION_ACCESS_VIOLATION");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGSEGV, SEGV_MAPERR, true)), "EXCEPTION_STACK_OVERFLOW");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGBUS, BUS_ADRALN, false)), "EXCEPTION_DATATYPE_MISALIGNMENT");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGBUS, BUS_ADRERR, false)), "EXCEPTION_IN_PAGE_ERROR");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGBUS, BUS_OBJERR, false)), "EXCEPTION_IN_PAGE_ERROR");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGILL, ILL_ILLOPC, false)), "EXCEPTION_ILLEGAL_INSTRUCTION");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGILL, ILL_PRVOPC, false)), "EXCEPTION_PRIV_INSTRUCTION");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGILL, ILL_PRVREG, false)), "EXCEPTION_PRIV_INSTRUCTION");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGTRAP, TRAP_BRKPT, false)), "EXCEPTION_BREAKPOINT");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGTRAP, SI_KERNEL, false)), "EXCEPTION_BREAKPOINT");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGTRAP, TRAP_TRACE, false)), "EXCEPTION_SINGLE_STEP");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGABRT, 0, false)), "EXCEPTION_UNKNOWN");
 }
 
 TEST(FaultName, ArithmeticCodes) {
-  EXPECT_STREQ(FaultName(SIGFPE, FPE_INTDIV, false), "EXCEPTION_INT_DIVIDE_BY_ZERO");
-  EXPECT_STREQ(FaultName(SIGFPE, FPE_INTOVF, false), "EXCEPTION_INT_OVERFLOW");
-  EXPECT_STREQ(FaultName(SIGFPE, FPE_FLTDIV, false), "EXCEPTION_FLT_DIVIDE_BY_ZERO");
-  EXPECT_STREQ(FaultName(SIGFPE, FPE_FLTOVF, false), "EXCEPTION_FLT_OVERFLOW");
-  EXPECT_STREQ(FaultName(SIGFPE, FPE_FLTUND, false), "EXCEPTION_FLT_UNDERFLOW");
-  EXPECT_STREQ(FaultName(SIGFPE, FPE_FLTRES, false), "EXCEPTION_FLT_INEXACT_RESULT");
-  EXPECT_STREQ(FaultName(SIGFPE, FPE_FLTINV, false), "EXCEPTION_FLT_INVALID_OPERATION");
-  EXPECT_STREQ(FaultName(SIGFPE, FPE_FLTSUB, false), "EXCEPTION_ARRAY_BOUNDS_EXCEEDED");
-  EXPECT_STREQ(FaultName(SIGFPE, SI_USER, false), "EXCEPTION_UNKNOWN");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGFPE, FPE_INTDIV, false)), "EXCEPTION_INT_DIVIDE_BY_ZERO");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGFPE, FPE_INTOVF, false)), "EXCEPTION_INT_OVERFLOW");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGFPE, FPE_FLTDIV, false)), "EXCEPTION_FLT_DIVIDE_BY_ZERO");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGFPE, FPE_FLTOVF, false)), "EXCEPTION_FLT_OVERFLOW");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGFPE, FPE_FLTUND, false)), "EXCEPTION_FLT_UNDERFLOW");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGFPE, FPE_FLTRES, false)), "EXCEPTION_FLT_INEXACT_RESULT");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGFPE, FPE_FLTINV, false)), "EXCEPTION_FLT_INVALID_OPERATION");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGFPE, FPE_FLTSUB, false)), "EXCEPTION_ARRAY_BOUNDS_EXCEEDED");
+  EXPECT_STREQ(FaultName(platform::posix::FaultOfSignal(SIGFPE, SI_USER, false)), "EXCEPTION_UNKNOWN");
 }
 
 // In a sanitizer build bad memory accesses belong to the sanitizer, so the

@@ -21,19 +21,19 @@ TEST(DirectoryHandle, AChildSwappedForALinkIsNeitherEnteredNorRemoved) {
   fs::create_directories(dir.Path() / "tree/sub");
   fs::create_directory(dir.Path() / "outside");
   dir.Write("outside/keep", "kept");
-  DirectoryHandle tree = DirectoryHandle::Open((dir.Path() / "tree").c_str());
+  DirectoryHandle tree = DirectoryHandle::Open((dir.Path() / "tree").u16string());
   ASSERT_TRUE(tree.IsOpen());
-  EXPECT_EQ(tree.Names(), std::vector<std::string>{"sub"});
-  EXPECT_EQ(tree.ChildKind("sub"), EntryKind::Directory);
+  EXPECT_EQ(tree.Names(), std::vector<std::u16string>{u"sub"});
+  EXPECT_EQ(tree.ChildKind(u"sub"), EntryKind::Directory);
 
   fs::remove(dir.Path() / "tree/sub");
   fs::create_directory_symlink(dir.Path() / "outside", dir.Path() / "tree/sub");
-  EXPECT_FALSE(tree.OpenChild("sub").IsOpen());
-  EXPECT_EQ(tree.ChildKind("sub"), EntryKind::Link);
-  EXPECT_FALSE(tree.RemoveChild("sub", true));
-  EXPECT_FALSE(DirectoryHandle::Open((dir.Path() / "tree/sub").c_str()).IsOpen());
+  EXPECT_FALSE(tree.OpenChild(u"sub").IsOpen());
+  EXPECT_EQ(tree.ChildKind(u"sub"), EntryKind::Link);
+  EXPECT_FALSE(tree.RemoveChild(u"sub", true));
+  EXPECT_FALSE(DirectoryHandle::Open((dir.Path() / "tree/sub").u16string()).IsOpen());
   EXPECT_EQ(testing::ReadFileBytes(dir.Path() / "outside/keep"), "kept");
-  EXPECT_TRUE(tree.RemoveChild("sub", false));
+  EXPECT_TRUE(tree.RemoveChild(u"sub", false));
   EXPECT_TRUE(fs::exists(dir.Path() / "outside/keep"));
 }
 

@@ -86,7 +86,7 @@ void ShowStart() {
   line("start=", StartDir());
   line("file=", ProgramFile());
   line("dir=", ProgramDir());
-  line("cwd=", FromBytes(platform::CurrentDirectory()));
+  line("cwd=", FromUnits(platform::CurrentDirectory()));
   line("title=", ProgramTitle());
   for (const auto& arg : ProgramArgs()->Elements<Ref<String>>()) line("arg=", arg);
   line("main=", String::FormatInt(IsMainThread()));

@@ -1,5 +1,7 @@
+// Sockets for the POSIX half.
 #include "runtime/platform_net.h"
 
+#include <fcntl.h>
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -20,6 +22,14 @@
 namespace corvid::platform {
 
 static_assert(kPeek == MSG_PEEK);
+
+// A peer that has gone fails the send instead of raising SIGPIPE, where
+// the system can say so per call; elsewhere the ignored signal does it.
+#ifdef MSG_NOSIGNAL
+constexpr int kNoSignal = MSG_NOSIGNAL;
+#else
+constexpr int kNoSignal = 0;
+#endif
 
 namespace {
 
@@ -42,17 +52,39 @@ auto Retrying(Call&& call) {
 
 }  // namespace
 
-int SocketOpen(int type) {
-  int kind = type == kStreamSocket ? SOCK_STREAM : type == kDatagramSocket ? SOCK_DGRAM : -1;
-  if (kind < 0) return -1;
-  return socket(AF_INET, kind | SOCK_CLOEXEC, 0);
+bool StartSockets() { return true; }
+void StopSockets() {}
+
+namespace {
+
+// Not inherited by child processes: a command the program runs must not
+// keep a connection open after the program closed it.
+SocketHandle Private(SocketHandle handle) {
+#ifndef SOCK_CLOEXEC
+  if (handle >= 0) fcntl(handle, F_SETFD, FD_CLOEXEC);
+#endif
+  return handle;
 }
 
-void SocketClose(int handle) {
+#ifdef SOCK_CLOEXEC
+constexpr int kPrivate = SOCK_CLOEXEC;
+#else
+constexpr int kPrivate = 0;
+#endif
+
+}  // namespace
+
+SocketHandle SocketOpen(int type) {
+  int kind = type == kStreamSocket ? SOCK_STREAM : type == kDatagramSocket ? SOCK_DGRAM : -1;
+  if (kind < 0) return kNoSocket;
+  return Private(socket(AF_INET, kind | kPrivate, 0));
+}
+
+void SocketClose(SocketHandle handle) {
   if (handle >= 0) close(handle);
 }
 
-int SocketBind(int family, int handle, std::uint16_t port) {
+int SocketBind(int family, SocketHandle handle, std::uint16_t port) {
   if (family != kInet) return -1;
   // Connections of an earlier server that wait out their close on this port
   // do not keep a new one from binding it. A port with a listener stays
@@ -67,7 +99,7 @@ int SocketBind(int family, int handle, std::uint16_t port) {
   return bind(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
 
-int SocketConnect(int family, int handle, std::uint32_t ip, std::uint16_t port) {
+int SocketConnect(int family, SocketHandle handle, std::uint32_t ip, std::uint16_t port) {
   if (family != kInet) return -1;
   sockaddr_in address = InetAddress(ip, port);
   // Interrupted, the connection goes on in the background; wait for its
@@ -104,28 +136,32 @@ int SocketConnect(int family, int handle, std::uint32_t ip, std::uint16_t port) 
   return 0;
 }
 
-int SocketListen(int handle, int backlog) { return listen(handle, backlog); }
+int SocketListen(SocketHandle handle, int backlog) { return listen(handle, backlog); }
 
-int SocketAccept(int handle) {
+SocketHandle SocketAccept(SocketHandle handle) {
+#ifdef __linux__
   return Retrying([&] { return accept4(handle, nullptr, nullptr, SOCK_CLOEXEC); });
+#else
+  return Private(Retrying([&] { return accept(handle, nullptr, nullptr); }));
+#endif
 }
 
-long SocketSend(int handle, const void* buffer, std::size_t count, int flags) {
-  return Retrying([&] { return send(handle, buffer, count, flags | MSG_NOSIGNAL); });
+long SocketSend(SocketHandle handle, const void* buffer, std::size_t count, int flags) {
+  return Retrying([&] { return send(handle, buffer, count, flags | kNoSignal); });
 }
 
-long SocketRecv(int handle, void* buffer, std::size_t count, int flags) {
+long SocketRecv(SocketHandle handle, void* buffer, std::size_t count, int flags) {
   return Retrying([&] { return recv(handle, buffer, count, flags); });
 }
 
-int SocketBytesWaiting(int handle, std::int32_t& count) {
+int SocketBytesWaiting(SocketHandle handle, std::int32_t& count) {
   int waiting = 0;
   if (ioctl(handle, FIONREAD, &waiting) < 0) return -1;
   count = waiting;
   return 0;
 }
 
-void SocketSetTimeout(int handle, std::uint32_t milliseconds) {
+void SocketSetTimeout(SocketHandle handle, std::uint32_t milliseconds) {
   timeval limit{};
   limit.tv_sec = static_cast<time_t>(milliseconds / 1000);
   limit.tv_usec = static_cast<suseconds_t>(milliseconds % 1000 * 1000);
@@ -133,12 +169,12 @@ void SocketSetTimeout(int handle, std::uint32_t milliseconds) {
   setsockopt(handle, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
-void SocketSetNoDelay(int handle, std::int32_t enable) {
+void SocketSetNoDelay(SocketHandle handle, std::int32_t enable) {
   int value = enable;
   setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value);
 }
 
-bool SocketName(int handle, bool peer, std::uint32_t& ip, std::uint16_t& port) {
+bool SocketName(SocketHandle handle, bool peer, std::uint32_t& ip, std::uint16_t& port) {
   sockaddr_storage record{};
   socklen_t length = sizeof record;
   auto* address = reinterpret_cast<sockaddr*>(&record);
