@@ -37,6 +37,19 @@ constexpr Int kBlockSize = 1 << 18;
 // further than this; past it the store grows as it fills.
 constexpr Int kReserveLimit = 1 << 26;
 
+// Every byte is copied and the count moves by whether it was a command, so
+// that no branch depends on the text. (Bytes are only written where bytes
+// were read.)
+std::size_t KeepEachCommand(std::uint8_t* bytes, std::size_t from, std::size_t count, std::size_t kept) {
+  for (std::size_t i = from; i < count; ++i) {
+    std::uint8_t b = bytes[i];
+    bytes[kept] = b;
+    kept += kKeep[b];
+  }
+  return kept;
+}
+
+#if defined(__GNUC__) && !defined(CORVID_PORTABLE)
 // Sixteen bytes at a time (a GNU vector type, which the compiler maps to
 // the machine's vector instructions).
 typedef std::uint8_t Bytes16 __attribute__((vector_size(16)));
@@ -55,9 +68,7 @@ Held HeldCommands(Bytes16 v) {
 
 // Moves the command bytes of `bytes` to its front, in order; returns how
 // many. Commentary, and code without commentary, go sixteen bytes at a
-// time; where they mix every byte is copied and the count moves by whether
-// it was one, so that no branch depends on the text. (Bytes are only
-// written where bytes were read.)
+// time; where they mix, byte by byte.
 std::size_t KeepCommands(std::uint8_t* bytes, std::size_t count) {
   std::size_t kept = 0, i = 0;
   for (; i + 16 <= count; i += 16) {
@@ -72,19 +83,15 @@ std::size_t KeepCommands(std::uint8_t* bytes, std::size_t count) {
       kept += 16;
       continue;
     }
-    for (int j = 0; j < 16; ++j) {
-      std::uint8_t b = v[j];
-      bytes[kept] = b;
-      kept += kKeep[b];
-    }
+    kept = KeepEachCommand(bytes, i, i + 16, kept);
   }
-  for (; i < count; ++i) {
-    std::uint8_t b = bytes[i];
-    bytes[kept] = b;
-    kept += kKeep[b];
-  }
-  return kept;
+  return KeepEachCommand(bytes, i, count, kept);
 }
+#else
+// Moves the command bytes of `bytes` to its front, in order; returns how
+// many.
+std::size_t KeepCommands(std::uint8_t* bytes, std::size_t count) { return KeepEachCommand(bytes, 0, count, 0); }
+#endif
 
 // Line by line, as the stream gives them: a line ends at a line feed or a
 // zero unit, carriage returns are dropped, and the reading goes on while
