@@ -1,0 +1,309 @@
+// Status, entries, listings and directory handles for the Win32 half.
+#include "runtime/platform_fs.h"
+
+#include <direct.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+#include "runtime/win32/names.h"
+
+namespace corvid::platform {
+
+using win32::ByName;
+using win32::FromNarrow;
+using win32::FromWide;
+
+namespace {
+
+EntryKind KindOf(unsigned short mode) {
+  switch (mode & _S_IFMT) {
+    case _S_IFREG: return EntryKind::File;
+    case _S_IFDIR: return EntryKind::Directory;
+    default: return EntryKind::Other;
+  }
+}
+
+bool Stat(std::u16string_view path, struct _stat64& raw) {
+  return ByName(path, false, [&](const wchar_t* name) { return _wstat64(name, &raw) == 0; },
+                [&](const char* name) { return _stat64(name, &raw) == 0; });
+}
+
+DWORD Attributes(std::u16string_view path) {
+  return ByName(path, INVALID_FILE_ATTRIBUTES, [](const wchar_t* name) { return GetFileAttributesW(name); },
+                [](const char* name) { return GetFileAttributesA(name); });
+}
+
+bool SetAttributes(std::u16string_view path, DWORD attributes) {
+  return ByName(path, false, [&](const wchar_t* name) { return SetFileAttributesW(name, attributes) != 0; },
+                [&](const char* name) { return SetFileAttributesA(name, attributes) != 0; });
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// An open handle to the entry itself: a link is opened as the link.
+HANDLE OpenEntry(std::u16string_view path, DWORD access, DWORD share) {
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+  return ByName(
+      path, INVALID_HANDLE_VALUE,
+      [&](const wchar_t* name) { return CreateFileW(name, access, share, nullptr, OPEN_EXISTING, flags, nullptr); },
+      [&](const char* name) { return CreateFileA(name, access, share, nullptr, OPEN_EXISTING, flags, nullptr); });
+}
+
+bool IsLink(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool IsDirectory(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Removes the file or link at `path`. A read-only mark is cleared first, as
+// removing a file means here (and put back when the removal fails); a link
+// to a directory is removed as the directory entry it is, never its target.
+bool RemoveFileOrLink(std::u16string_view path) {
+  DWORD attributes = Attributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (IsDirectory(attributes)) {
+    if (!IsLink(attributes)) return false;
+    return ByName(path, false, [](const wchar_t* name) { return RemoveDirectoryW(name) != 0; },
+                  [](const char* name) { return RemoveDirectoryA(name) != 0; });
+  }
+  bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
+  if (readOnly) SetAttributes(path, attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+  bool removed = ByName(path, false, [](const wchar_t* name) { return DeleteFileW(name) != 0; },
+                        [](const char* name) { return DeleteFileA(name) != 0; });
+  if (!removed && readOnly) SetAttributes(path, attributes);
+  return removed;
+}
+
+bool IsDot(std::u16string_view name) { return name == u"." || name == u".."; }
+
+std::u16string ChildPath(const std::u16string& dir, std::u16string_view name) {
+  std::u16string path = dir;
+  if (!path.empty() && path.back() != u'/' && path.back() != u'\\') path += u'/';
+  path += name;
+  return path;
+}
+
+}  // namespace
+
+std::size_t MaxPathUnits() { return MAX_PATH; }
+
+bool PathStatus(std::u16string_view path, EntryStatus& status) {
+  struct _stat64 raw;
+  if (!Stat(path, raw)) return false;
+  status.kind = KindOf(raw.st_mode);
+  status.mode = static_cast<unsigned>(raw.st_mode & 07777);
+  status.size = static_cast<std::int64_t>(raw.st_size);
+  status.modified = static_cast<std::int64_t>(raw.st_mtime);
+  return true;
+}
+
+bool LinkStatus(std::u16string_view path, EntryStatus& status) {
+  DWORD attributes = Attributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (!IsLink(attributes)) return PathStatus(path, status);
+  status = EntryStatus{};
+  status.kind = EntryKind::Link;
+  return true;
+}
+
+bool SameEntry(std::u16string_view a, std::u16string_view b) {
+  BY_HANDLE_FILE_INFORMATION info[2];
+  std::u16string_view paths[2] = {a, b};
+  for (int i = 0; i < 2; ++i) {
+    HANDLE handle = ByName(
+        paths[i], INVALID_HANDLE_VALUE,
+        [](const wchar_t* name) {
+          return CreateFileW(name, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        },
+        [](const char* name) {
+          return CreateFileA(name, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        });
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    bool read = GetFileInformationByHandle(handle, &info[i]) != 0;
+    CloseHandle(handle);
+    if (!read) return false;
+  }
+  return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+         info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
+// The owner's write bit is the only one Windows keeps: without it the file
+// is read-only.
+bool SetPermissionBits(std::u16string_view path, unsigned bits) {
+  int mode = (bits & 0200) ? (_S_IREAD | _S_IWRITE) : _S_IREAD;
+  return ByName(path, false, [&](const wchar_t* name) { return _wchmod(name, mode) == 0; },
+                [&](const char* name) { return _chmod(name, mode) == 0; });
+}
+
+bool MakeDirectory(std::u16string_view path) {
+  return ByName(path, false, [](const wchar_t* name) { return _wmkdir(name) == 0; },
+                [](const char* name) { return _mkdir(name) == 0; });
+}
+
+bool RemoveDirectory(std::u16string_view path) {
+  return ByName(path, false, [](const wchar_t* name) { return _wrmdir(name) == 0; },
+                [](const char* name) { return _rmdir(name) == 0; });
+}
+
+bool RemoveEntry(std::u16string_view path) { return RemoveFileOrLink(path); }
+
+// The C runtime's rename never replaces an existing entry on Windows.
+bool RenameEntry(std::u16string_view from, std::u16string_view to) {
+  auto wideTo = win32::WideName(to);
+  auto narrowTo = win32::NarrowName(to);
+  return ByName(
+      from, false, [&](const wchar_t* name) { return wideTo && _wrename(name, wideTo->c_str()) == 0; },
+      [&](const char* name) { return narrowTo && std::rename(name, narrowTo->c_str()) == 0; });
+}
+
+// The enumeration starts at the first Next, as the C runtime's find
+// functions report the first entry when they open.
+struct DirectoryListing::State {
+  bool wide = true;
+  std::wstring widePattern;
+  std::string narrowPattern;
+  intptr_t find = -1;
+  bool started = false;
+  _wfinddata64_t wideEntry{};
+  __finddata64_t narrowEntry{};
+  ~State() {
+    if (find != -1) _findclose(find);
+  }
+};
+
+DirectoryListing::DirectoryListing() = default;
+DirectoryListing::~DirectoryListing() = default;
+DirectoryListing::DirectoryListing(DirectoryListing&& other) noexcept = default;
+DirectoryListing& DirectoryListing::operator=(DirectoryListing&& other) noexcept = default;
+
+DirectoryListing DirectoryListing::Open(std::u16string_view path) {
+  DirectoryListing listing;
+  if (!IsDirectory(Attributes(path))) return listing;
+  auto state = std::make_unique<State>();
+  state->wide = win32::WideMode();
+  if (state->wide) {
+    auto name = win32::WideName(path);
+    if (!name) return listing;
+    wchar_t* full = _wfullpath(nullptr, name->c_str(), 0);
+    if (!full) return listing;
+    state->widePattern = full;
+    std::free(full);
+    if (state->widePattern.back() != L'\\' && state->widePattern.back() != L'/') state->widePattern += L'\\';
+    state->widePattern += L'*';
+  } else {
+    auto name = win32::NarrowName(path);
+    if (!name) return listing;
+    char* full = _fullpath(nullptr, name->c_str(), 0);
+    if (!full) return listing;
+    state->narrowPattern = full;
+    std::free(full);
+    if (state->narrowPattern.back() != '\\' && state->narrowPattern.back() != '/') state->narrowPattern += '\\';
+    state->narrowPattern += '*';
+  }
+  listing.state_ = std::move(state);
+  return listing;
+}
+
+bool DirectoryListing::Next(std::u16string& name) {
+  if (!state_) return false;
+  State& s = *state_;
+  bool found;
+  if (!s.started) {
+    s.started = true;
+    s.find = s.wide ? _wfindfirst64(s.widePattern.c_str(), &s.wideEntry)
+                    : _findfirst64(s.narrowPattern.c_str(), &s.narrowEntry);
+    found = s.find != -1;
+  } else {
+    found = (s.wide ? _wfindnext64(s.find, &s.wideEntry) : _findnext64(s.find, &s.narrowEntry)) == 0;
+  }
+  if (!found) {
+    // Exhausted (or unreadable): later calls must keep saying so, whatever
+    // the directory gains meanwhile.
+    state_.reset();
+    return false;
+  }
+  name = s.wide ? FromWide(s.wideEntry.name) : FromNarrow(s.narrowEntry.name);
+  return true;
+}
+
+// A directory handle shares reading and writing but not deletion: while it
+// is open, nobody can rename or remove the directory it names, so its path
+// keeps naming that directory.
+namespace {
+constexpr DWORD kPinnedShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+}
+
+DirectoryHandle::~DirectoryHandle() { Close(); }
+
+void DirectoryHandle::Close() noexcept {
+  if (handle_) CloseHandle(handle_);
+  handle_ = nullptr;
+}
+
+DirectoryHandle::DirectoryHandle(DirectoryHandle&& other) noexcept
+    : path_(std::move(other.path_)), handle_(std::exchange(other.handle_, nullptr)) {}
+
+DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept {
+  std::swap(path_, other.path_);
+  std::swap(handle_, other.handle_);
+  return *this;
+}
+
+bool DirectoryHandle::IsOpen() const noexcept { return handle_ != nullptr; }
+
+DirectoryHandle DirectoryHandle::Open(std::u16string_view path) {
+  DirectoryHandle dir;
+  HANDLE handle = OpenEntry(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kPinnedShare);
+  if (handle == INVALID_HANDLE_VALUE) return dir;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info) || !IsDirectory(info.dwFileAttributes) ||
+      IsLink(info.dwFileAttributes)) {
+    CloseHandle(handle);
+    return dir;
+  }
+  dir.path_ = path;
+  dir.handle_ = handle;
+  return dir;
+}
+
+DirectoryHandle DirectoryHandle::OpenChild(std::u16string_view name) const {
+  if (!handle_ || IsDot(name)) return {};
+  return Open(ChildPath(path_, name));
+}
+
+std::vector<std::u16string> DirectoryHandle::Names() const {
+  std::vector<std::u16string> names;
+  if (!handle_) return names;
+  DirectoryListing listing = DirectoryListing::Open(path_);
+  std::u16string name;
+  while (listing.Next(name)) {
+    if (!IsDot(name)) names.push_back(name);
+  }
+  return names;
+}
+
+EntryKind DirectoryHandle::ChildKind(std::u16string_view name) const {
+  if (!handle_) return EntryKind::Missing;
+  DWORD attributes = Attributes(ChildPath(path_, name));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::Missing;
+  if (IsLink(attributes)) return EntryKind::Link;
+  return IsDirectory(attributes) ? EntryKind::Directory : EntryKind::File;
+}
+
+bool DirectoryHandle::RemoveChild(std::u16string_view name, bool directory) const {
+  if (!handle_ || IsDot(name)) return false;
+  std::u16string path = ChildPath(path_, name);
+  if (!directory) return RemoveFileOrLink(path);
+  DWORD attributes = Attributes(path);
+  if (!IsDirectory(attributes) || IsLink(attributes)) return false;
+  return RemoveDirectory(path);
+}
+
+}  // namespace corvid::platform
