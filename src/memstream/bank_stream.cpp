@@ -41,6 +41,7 @@ Ref<String> LineAt(const std::uint8_t* data, Int size, Int& pos) {
 
 }  // namespace
 
+Int TBankStream::Eof() { return _pos >= _bank->Size() ? 1 : 0; }
 Int TBankStream::Pos() { return _pos; }
 Int TBankStream::Size() { return _bank->Size(); }
 

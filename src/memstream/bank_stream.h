@@ -16,6 +16,9 @@ namespace corvid {
 /// nothing: the stream stays usable.
 class TBankStream : public TStream {
  public:
+  /// 1 at or past the end: a bank shrunk by another holder can leave the
+  /// position beyond it, with nothing left to read.
+  Int Eof() override;
   Int Pos() override;
   Int Size() override;
   /// Clamps `pos` to 0 .. Size(); returns the new position.

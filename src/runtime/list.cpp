@@ -1,11 +1,19 @@
 #include "runtime/list.h"
 
-#include <exception>
+#include <cstdint>
 #include <utility>
 
 #include "runtime/error.h"
 
 namespace corvid {
+
+namespace {
+
+// Counts the changes made to rings that a Sort runs over, by anything but
+// that Sort; a compare after which it moved has changed some sorted ring.
+thread_local std::uint64_t sortedRingChanges = 0;
+
+}  // namespace
 
 Ref<Object> TLink::Value() { return _value; }
 
@@ -22,6 +30,10 @@ Ref<TLink> TLink::PrevLink() {
 void TLink::Remove() {
   // The sentinel leaves its ring only when its list goes.
   if (!Linked() || IsSentinel()) return;
+  if (_sorting) {
+    ++sortedRingChanges;
+    _sorting = false;
+  }
   // The neighbours may hold the only references to this link.
   Ref<TLink> self(this);
   Ref<TLink> succ = std::move(_succ);
@@ -75,6 +87,7 @@ Int TList::IsEmpty() { return _head->_succ == _head ? 1 : 0; }
 Int TList::Contains(const Ref<Object>& value) { return FindLink(value) ? 1 : 0; }
 
 Ref<TLink> TList::Link(const Ref<Object>& value, TLink& pred, TLink& succ) {
+  if (pred._sorting) ++sortedRingChanges;
   Ref<TLink> link = MakeRef<TLink>();
   link->_value = value;
   link->_pred = Ref<TLink>(&pred);
@@ -175,6 +188,7 @@ Ref<TList> TList::Copy() {
 }
 
 Int TList::Reverse() {
+  if (_head->_sorting) ++sortedRingChanges;
   TLink* link = _head.Get();
   do {
     std::swap(link->_succ, link->_pred);
@@ -190,68 +204,104 @@ Ref<TList> TList::Reversed() {
   return reversed;
 }
 
+// Takes `moved` out of the ring and puts it back just before `succ`, by
+// rotating references between the five links concerned: every link keeps
+// as many references from its neighbours as before, so none is released,
+// and no count changes on the way.
+void TList::MoveBefore(TLink& moved, TLink& succ) noexcept {
+  TLink& pred = *succ._pred;
+  TLink& movedPred = *moved._pred;
+  TLink& movedSucc = *moved._succ;
+  std::swap(pred._succ, movedPred._succ);
+  std::swap(movedPred._succ, moved._succ);
+  std::swap(succ._pred, movedSucc._pred);
+  std::swap(movedSucc._pred, moved._pred);
+}
+
+namespace {
+
+const Ref<String>& ChangedWhileSorted() {
+  static const Ref<String> message = "List changed while it was being sorted"_s;
+  return message;
+}
+
+}  // namespace
+
 // Bottom-up merge sort over the ring: each pass merges neighbouring runs of
-// k links into runs of 2k, appending the taken links one by one after the
-// tail, until a pass makes at most one merge. The run heads are held in
-// Refs because relinking may drop the ring's last references to them while
-// they wait.
+// k links into runs of 2k, until a pass makes at most one merge. A merge
+// moves each link of the second run that goes first to just before the
+// head of the first run, so the ring is whole whenever the compare runs,
+// which may be foreign code that reads the list or changes it. A change
+// ends the sort before the walk goes on through links that may have left
+// the ring. Until then the ring holds every link the walk stands on, so
+// the walk holds no references of its own.
 Int TList::Sort(Int ascending, ListCompare compare) {
   if (!compare) compare = DefaultCompare;
   const Ref<TLink> head = _head;
-  // After a raising compare the pass ends without comparing (taking the
-  // runs in their current order), so the ring is closed before the error
-  // passes on.
-  std::exception_ptr failure;
-  auto secondFirst = [&](const Ref<Object>& a, const Ref<Object>& b) {
-    if (failure) return false;
-    try {
-      Int order = compare(a, b);
-      // Tested by sign rather than by negating, which would wrap for the
-      // most negative Int.
-      return ascending != 0 ? order > 0 : order < 0;
-    } catch (...) {
-      failure = std::current_exception();
-      return false;
+  TLink* const end = head.Get();
+  if (end->_sorting) RaiseRuntimeError(ChangedWhileSorted());
+  TLink* link = end;
+  do {
+    link->_sorting = true;
+    link = link->_succ.Get();
+  } while (link != end);
+  // However the sort ends. A compare that destroyed the list left the
+  // sentinel without a ring, and every other link already unmarked.
+  struct Unmark {
+    TLink* end;
+    ~Unmark() {
+      TLink* link = end;
+      do {
+        link->_sorting = false;
+        link = link->_succ.Get();
+      } while (link && link != end);
     }
+  } unmark{end};
+
+  const std::uint64_t changes = sortedRingChanges;
+  auto secondFirst = [&](const TLink& p, const TLink& q) {
+    // Copies, so the values stay what they were while the compare runs,
+    // even if it takes their links out of the list.
+    Ref<Object> a = p._value, b = q._value;
+    Int order = compare(a, b);
+    if (sortedRingChanges != changes) RaiseRuntimeError(ChangedWhileSorted());
+    // Tested by sign rather than by negating, which would wrap for the
+    // most negative Int.
+    return ascending != 0 ? order > 0 : order < 0;
   };
   for (Long k = 1;; k *= 2) {
-    Ref<TLink> tail = head;
-    Ref<TLink> p = head->_succ;
+    TLink* p = end->_succ.Get();
     Int merges = 0;
-    while (p != head) {
+    while (p != end) {
       ++merges;
-      Ref<TLink> q = p->_succ;
+      TLink* q = p->_succ.Get();
       Long pn = 1;
-      while (pn < k && q != head) {
+      while (pn < k && q != end) {
         ++pn;
-        q = q->_succ;
+        q = q->_succ.Get();
       }
       Long qn = k;
-      for (;;) {
-        Ref<TLink> taken;
-        bool qLeft = qn > 0 && q != head;
-        if (pn > 0 && (!qLeft || !secondFirst(p->_value, q->_value))) {
-          taken = p;
-          p = p->_succ;
-          --pn;
-        } else if (qLeft) {
-          taken = q;
-          q = q->_succ;
+      while (pn > 0 && qn > 0 && q != end) {
+        if (secondFirst(*p, *q)) {
+          TLink* next = q->_succ.Get();
+          MoveBefore(*q, *p);
+          q = next;
           --qn;
         } else {
-          break;
+          p = p->_succ.Get();
+          --pn;
         }
-        taken->_pred = tail;
-        tail->_succ = taken;
-        tail = std::move(taken);
+      }
+      // What is left of either run already stands in place, the first
+      // run's rest just before q.
+      while (qn > 0 && q != end) {
+        q = q->_succ.Get();
+        --qn;
       }
       p = q;
     }
-    tail->_succ = head;
-    head->_pred = std::move(tail);
-    if (merges <= 1 || failure) break;
+    if (merges <= 1) break;
   }
-  if (failure) std::rethrow_exception(failure);
   return 0;
 }
 

@@ -42,6 +42,10 @@ class TLink : public Object {
   friend class TList;
   friend class TListEnum;
 
+  // Set on every link of a ring while a Sort runs over it, so that a change
+  // to the ring from inside a compare comes to light. First, where it fills
+  // the padding after the object header instead of growing every link.
+  bool _sorting = false;
   Ref<Object> _value;
   Ref<TLink> _succ;
   Ref<TLink> _pred;
@@ -140,7 +144,11 @@ class TList : public Object {
   /// `ascending` is non-zero, else descending. Stable: equal values keep
   /// their order either way. Links are relinked, never made or freed.
   /// Returns 0. When `compare` raises, the list keeps every link (in an
-  /// order partly sorted) and the error passes on.
+  /// order partly sorted) and the error passes on. The list is a whole ring
+  /// whenever `compare` runs; if `compare` changes it (adds, removes,
+  /// reverses or sorts it), the sort stops and raises the runtime error
+  /// "List changed while it was being sorted", the list holding its links
+  /// then in some order.
   virtual Int Sort(Int ascending, ListCompare compare);
   /// A walk from the first value.
   virtual Ref<TListEnum> ObjectEnumerator();
@@ -177,6 +185,7 @@ class TList : public Object {
 
  private:
   Ref<TLink> Link(const Ref<Object>& value, TLink& pred, TLink& succ);
+  static void MoveBefore(TLink& moved, TLink& succ) noexcept;
 
   Ref<TLink> _head;  // the sentinel
 };

@@ -20,11 +20,10 @@ TCStream::~TCStream() { CloseFile(); }
 
 Int TCStream::Eof() {
   if (_pos < 0 || _pos < _size) return 0;
-  if (!_cstream || RefusesReading()) return _pos == _size ? 1 : 0;
+  // Closed, or writing only: the size is all there is to go by.
+  if (!_cstream || RefusesReading()) return 1;
   Turn(Direction::Reading);
-  if (platform::FilePeekByte(_cstream) >= 0) return 0;
-  _size = _pos;
-  return 1;
+  return platform::FilePeekByte(_cstream) >= 0 ? 0 : 1;
 }
 
 Int TCStream::Pos() { return _pos; }
@@ -42,11 +41,17 @@ Int TCStream::Seek(Int pos) {
 // than wrapping; Eof still finds the data that follows, so a larger file
 // does not pass for one of 2^31-1 bytes. A file without a position (a pipe)
 // keeps Pos -1 and Size 0, so its end shows only as a read of nothing.
+//
+// Bytes read prove the file that long. No byte at the position proves only
+// that the file ends there or before: the end of a run of bytes read, or a
+// place inside the size (a file that shrank), but past the size it may be a
+// seek beyond the end, and the size stays what the bytes showed.
 void TCStream::Advance(std::size_t count, bool endOfData) {
   if (_pos < 0) return;
   Long pos = Long{_pos} + static_cast<Long>(count);
   _pos = pos > INT32_MAX ? INT32_MAX : static_cast<Int>(pos);
-  if (endOfData) _size = _pos;
+  if (count > 0 && _pos > _size) _size = _pos;
+  if (endOfData && _pos < _size) _size = _pos;
 }
 
 void TCStream::Turn(Direction direction) {

@@ -9,11 +9,13 @@ namespace corvid {
 /// A stream over a C file. Position and size are tracked by the stream
 /// itself: the size is measured when the stream is created and grows by its
 /// own writes. A file may change under the stream, or report a size that is
-/// not its length (files under /proc report 0), so a read that finds the end
-/// of the data moves the size to where it stopped, whichever way the file
-/// changed. A stream opened for writing only refuses reads: they transfer
-/// nothing and say nothing about the end. Destroying the stream closes it;
-/// only an explicit Flush or Close can report bytes that were lost.
+/// not its length (files under /proc report 0), so the size also grows to
+/// cover the bytes that reads find, and shrinks to a place inside it where a
+/// read finds no byte. Finding nothing past the size (after a seek beyond
+/// the end) leaves it alone. A stream opened for writing only refuses reads:
+/// they transfer nothing and say nothing about the end. Destroying the
+/// stream closes it; only an explicit Flush or Close can report bytes that
+/// were lost.
 class TCStream : public TStream {
  public:
   static constexpr Int MODE_READ = 1;
@@ -21,11 +23,10 @@ class TCStream : public TStream {
 
   ~TCStream() override;
 
-  /// Pos() = Size() while the position is inside the measured size (no call
-  /// into the C library). At or past it, a readable file is asked whether a
-  /// byte follows: none means the end, which becomes the size; one means
-  /// the file holds more than was measured, and Eof is 0. Without a
-  /// position (a pipe) always 0.
+  /// 0 while the position is inside the size (no call into the C library).
+  /// At or past it, a readable file is asked whether a byte follows: none
+  /// means the end, and Eof is 1; one means the file holds more than was
+  /// measured, and Eof is 0. Without a position (a pipe) always 0.
   Int Eof() override;
   Int Pos() override;
   Int Size() override;

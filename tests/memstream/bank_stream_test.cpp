@@ -109,10 +109,11 @@ TEST(BankStream, SharedBanksShowChangesAtOnce) {
   EXPECT_EQ(reader->Size(), 6);
   EXPECT_EQ(ReadText(*reader, 6), "shared");
 
-  // Shrunk by another holder: the stream sits past the end and moves
-  // nothing until it is sought back.
+  // Shrunk by another holder: the stream sits past the end, where there is
+  // nothing left to read, and moves nothing until it is sought back.
   bank->Resize(3);
   EXPECT_EQ(reader->Pos(), 6);
+  EXPECT_EQ(reader->Eof(), 1);
   EXPECT_EQ(ReadText(*reader, 1), "");
   EXPECT_EQ(WriteText(*reader, "x"), 0);
   EXPECT_EQ(reader->Seek(100), 3);

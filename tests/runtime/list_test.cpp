@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <random>
 #include <utility>
 #include <vector>
@@ -168,6 +169,85 @@ TEST(ListSort, RaisingCompareKeepsEveryLink) {
   EXPECT_TRUE(Raises<TRuntimeException>([&] { list->Sort(1, RaisesOnThird); }));
   Values after = Contents(list);
   EXPECT_TRUE(std::is_permutation(after.begin(), after.end(), v.begin(), v.end()));
+}
+
+// The list a compare works on, and what it does at its third call, once
+// some links have moved.
+Ref<TList> sorting;
+std::function<void()> atThirdCompare;
+Int ChangesAtThird(const Ref<Object>& a, const Ref<Object>& b) {
+  if (calls.size() == 2 && atThirdCompare) atThirdCompare();
+  return LoggedByKey(a, b);
+}
+
+// A compare that changes the list it orders leaves Sort nothing sound to
+// go on: the sort stops with an error, and the list keeps a whole ring of
+// the links it then holds. Reading the list, or changing another, is no
+// such change.
+TEST(ListSort, CompareThatChangesTheListStopsTheSort) {
+  Values v;
+  for (Int key : {5, 3, 8, 1, 9, 2, 7}) v.push_back(I(key));
+  Values removed, added;
+  Ref<TList> other = ListNew();
+  struct Row {
+    const char* what;
+    std::function<void()> change;
+    bool raises;
+  } rows[] = {
+      {"Clear",
+       [&] {
+         removed = v;
+         sorting->Clear();
+       },
+       true},
+      {"RemoveFirst", [&] { removed.push_back(sorting->RemoveFirst()); }, true},
+      {"removes the value it compares, adds another",
+       [&] {
+         removed.push_back(v[4]);
+         sorting->Remove(v[4]);
+         added.push_back(I(4));
+         sorting->AddLast(added.back());
+       },
+       true},
+      {"Reverse", [] { sorting->Reverse(); }, true},
+      {"sorts it again", [] { sorting->Sort(1, ByKey); }, true},
+      {"reads it", [] { EXPECT_EQ(Contents(sorting).size(), 7u); }, false},
+      {"changes another list",
+       [&] {
+         other->AddLast(I(0));
+         other->RemoveFirst();
+         sorting->Copy()->Clear();
+       },
+       false},
+  };
+  for (const Row& row : rows) {
+    sorting = ListOf(v);
+    removed.clear();
+    added.clear();
+    calls.clear();
+    atThirdCompare = row.change;
+    Ref<Object> error = RaisedBy([] { sorting->Sort(1, ChangesAtThird); });
+    atThirdCompare = nullptr;
+    auto runtime = CastTo<TRuntimeException>(error);
+    EXPECT_EQ(static_cast<bool>(runtime), row.raises) << row.what;
+    if (runtime) {
+      EXPECT_TRUE(Equals(runtime->error, "List changed while it was being sorted"_s)) << row.what;
+    }
+
+    Values expected = v;
+    for (const auto& gone : removed)
+      expected.erase(std::find(expected.begin(), expected.end(), gone));
+    expected.insert(expected.end(), added.begin(), added.end());
+    Values after = Contents(sorting);
+    EXPECT_TRUE(std::is_permutation(after.begin(), after.end(), expected.begin(), expected.end()))
+        << row.what;
+    // Still a list that sorts.
+    sorting->Sort(1, ByKey);
+    std::sort(expected.begin(), expected.end(),
+              [](const auto& x, const auto& y) { return ByKey(x, y) < 0; });
+    EXPECT_EQ(Contents(sorting), expected) << row.what;
+  }
+  sorting = nullptr;
 }
 
 TEST(List, ReverseSwapAndEnds) {

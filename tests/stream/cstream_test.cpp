@@ -196,6 +196,47 @@ TEST(FileStream, EndIsWhereTheDataStopsNotTheSizeMeasuredAtOpening) {
   }
 }
 
+// Past the end there is nothing to read, and finding nothing there says
+// only that the file ends at or before that place: the size stays what the
+// bytes are, and the end is found again where the bytes stop.
+TEST(FileStream, LookingPastTheEndLeavesTheSizeAlone) {
+  TempDir dir;
+  auto path = dir.Write("ten.bin", "0123456789");
+  std::uint8_t buffer[4];
+  struct Case {
+    const char* what;
+    std::function<void(TCStream&)> steps;
+    Int pos;
+  } cases[] = {
+      {"Eof past the end", [](TCStream& s) { EXPECT_EQ(s.Eof(), 1); }, 20},
+      {"back at the end after Eof past it",
+       [](TCStream& s) {
+         s.Eof();
+         s.Seek(10);
+       },
+       10},
+      {"block read past the end", [&](TCStream& s) { EXPECT_EQ(s.Read(buffer, 4), 0); }, 20},
+      {"byte read past the end", [&](TCStream& s) { EXPECT_EQ(s.Read(buffer, 1), 0); }, 20},
+      {"line read past the end", [](TCStream& s) { EXPECT_EQ(s.ReadLine()->Length(), 0); }, 20},
+      {"reading up to the end after a read past it",
+       [&](TCStream& s) {
+         s.Read(buffer, 4);
+         s.Seek(8);
+         EXPECT_EQ(s.Read(buffer, 2), 2);
+       },
+       10},
+  };
+  for (const Case& c : cases) {
+    auto s = TCStream::OpenFile(Name(path), 1, 0);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->Seek(20), 20) << c.what;
+    c.steps(*s);
+    EXPECT_EQ(s->Pos(), c.pos) << c.what;
+    EXPECT_EQ(s->Eof(), 1) << c.what;
+    EXPECT_EQ(s->Size(), 10) << c.what;
+  }
+}
+
 // Reading is refused on a stream opened for writing only; that is no end.
 TEST(FileStream, RefusedReadLeavesSizeAndEndAlone) {
   TempDir dir;
