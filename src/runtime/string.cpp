@@ -163,7 +163,19 @@ Int String::ParseInt() { return static_cast<Int>(ParseInteger<std::uint32_t>(Vie
 Long String::ParseLong() { return static_cast<Long>(ParseInteger<std::uint64_t>(View())); }
 // The C library reads the narrowed text (a unit with a zero low byte ends
 // it); the program never changes the C locale, so "." is the decimal point.
-Double String::ParseDouble() { return std::atof(ToNarrowZ().get()); }
+// strtod rather than atof: on Windows atof is msvcrt's, which reads no
+// "nan", "inf" or hexadecimal, while strtod is MinGW's own C99 one. That
+// one drops the sign of "-nan", which is put back here as glibc keeps it.
+Double String::ParseDouble() {
+  auto text = ToNarrowZ();
+  Double value = std::strtod(text.get(), nullptr);
+  if (std::isnan(value)) {
+    const char* p = text.get();
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    value = std::copysign(value, *p == '-' ? -1.0 : 1.0);
+  }
+  return value;
+}
 Float String::ParseFloat() {
   Double value = ParseDouble();
   // Narrowing a double beyond the float range is undefined in C++; round it
@@ -211,13 +223,27 @@ Ref<String> String::FormatLong(Long value) {
   return FromNarrowSpan(p, static_cast<Int>(end - p));
 }
 
+namespace {
+
+// Infinities and NaNs spelled one way on every system, as glibc spells
+// them: MinGW's printf drops the sign of a NaN.
+const char* NonFiniteText(double value) {
+  if (std::isnan(value)) return std::signbit(value) ? "-nan" : "nan";
+  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+  return nullptr;
+}
+
+}  // namespace
+
 Ref<String> String::FormatFloat(Float value) {
+  if (const char* text = NonFiniteText(value)) return FromNarrowZ(text);
   char text[64];
   std::snprintf(text, sizeof text, "%#.9g", static_cast<double>(value));
   return FromNarrowZ(text);
 }
 
 Ref<String> String::FormatDouble(Double value) {
+  if (const char* text = NonFiniteText(value)) return FromNarrowZ(text);
   char text[64];
   std::snprintf(text, sizeof text, "%#.17lg", value);
   return FromNarrowZ(text);
