@@ -7,11 +7,38 @@
 # P/bin                      tape, and nothing but executables
 # P/lib                      libcorvid_<layer>.a, cmake/Corvid/, pkgconfig/corvid.pc
 # P/include/corvid/<layer>/  the public headers
-# P/share/man/man1/tape.1
+# P/share/man/man1/tape.1.gz
 # P/share/corvid/examples/   the demo programs
+# P/share/doc/corvid-tape/   copyright and changelog
 
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
+
+# On Windows the installed tree is what a user unpacks and runs: tape.exe
+# with the demo beside it (a run without arguments finds code.txt there),
+# the demo programs and the manual as plain text. The libraries are for the
+# Linux install, where C++ programs are built against them.
+if(WIN32)
+  install(TARGETS tape RUNTIME DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/examples/code.txt DESTINATION .)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION examples)
+  string(TIMESTAMP CORVID_MAN_DATE "%Y-%m-%d" UTC)
+  set(CORVID_VERSION ${PROJECT_VERSION})
+  set(CORVID_EXAMPLES examples)
+  configure_file(${PROJECT_SOURCE_DIR}/docs/tape.1.in ${PROJECT_BINARY_DIR}/install/tape.1 @ONLY)
+  # The manual page set as text with the host's groff, CR LF line ends for
+  # Windows' editors.
+  find_program(CORVID_GROFF groff)
+  if(CORVID_GROFF)
+    add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/install/tape.txt
+      COMMAND ${CMAKE_COMMAND} -DGROFF=${CORVID_GROFF} -DIN=${PROJECT_BINARY_DIR}/install/tape.1
+              -DOUT=${PROJECT_BINARY_DIR}/install/tape.txt -P ${PROJECT_SOURCE_DIR}/cmake/ManualText.cmake
+      DEPENDS ${PROJECT_BINARY_DIR}/install/tape.1 ${PROJECT_SOURCE_DIR}/cmake/ManualText.cmake)
+    add_custom_target(manual_text ALL DEPENDS ${PROJECT_BINARY_DIR}/install/tape.txt)
+    install(FILES ${PROJECT_BINARY_DIR}/install/tape.txt DESTINATION .)
+  endif()
+  return()
+endif()
 
 set(CORVID_LAYERS runtime stream memstream filesystem net interpreter)
 set(CORVID_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Corvid)
@@ -83,6 +110,7 @@ foreach(dir LIBDIR INCLUDEDIR)
   endif()
 endforeach()
 string(TIMESTAMP CORVID_MAN_DATE "%Y-%m-%d" UTC)
+string(TIMESTAMP CORVID_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 install(CODE "
   get_filename_component(CORVID_PREFIX \"\${CMAKE_INSTALL_PREFIX}\" ABSOLUTE)
   set(CORVID_PC_LIBDIR [[${corvid_pc_LIBDIR}]])
@@ -97,11 +125,22 @@ install(CODE "
                  \"${PROJECT_BINARY_DIR}/install/corvid.pc\" @ONLY)
   configure_file(\"${PROJECT_SOURCE_DIR}/docs/tape.1.in\"
                  \"${PROJECT_BINARY_DIR}/install/tape.1\" @ONLY)
+  set(CORVID_CHANGELOG_DATE \"${CORVID_CHANGELOG_DATE}\")
+  configure_file(\"${PROJECT_SOURCE_DIR}/cmake/deb/changelog.in\"
+                 \"${PROJECT_BINARY_DIR}/install/changelog\" @ONLY)
+  # Compressed as the system's manual pages and documents are, without a
+  # time stamp of their own, so the same sources give the same bytes.
+  foreach(doc tape.1 changelog)
+    execute_process(COMMAND gzip -9nc \"${PROJECT_BINARY_DIR}/install/\${doc}\"
+                    OUTPUT_FILE \"${PROJECT_BINARY_DIR}/install/\${doc}.gz\")
+  endforeach()
 ")
 install(FILES ${PROJECT_BINARY_DIR}/install/corvid.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-install(FILES ${PROJECT_BINARY_DIR}/install/tape.1
+install(FILES ${PROJECT_BINARY_DIR}/install/tape.1.gz
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/deb/copyright ${PROJECT_BINARY_DIR}/install/changelog.gz
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/corvid-tape)
 
 # The demo programs with their expected output and input. An installed tape
 # finds relative names beside itself, in bin/, where only executables go:
