@@ -47,8 +47,26 @@ FaultHandler faultHandler = nullptr;
 // stack has run out, so that an overflow can still be reported.
 constexpr ULONG kStackReserveForReport = 64 * 1024;
 
+constexpr SIZE_T kReportStackSize = 256 * 1024;
+
+DWORD WINAPI ReportStackOverflow(void*) {
+  faultHandler(FaultKind::StackOverflow);
+  return 0;
+}
+
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* info) {
-  faultHandler(win32::FaultOfException(info->ExceptionRecord->ExceptionCode));
+  FaultKind fault = win32::FaultOfException(info->ExceptionRecord->ExceptionCode);
+  // After a stack overflow the reserve the system keeps may not hold a
+  // message box (under Wine it is one page), so the report runs on a
+  // thread of its own with a stack of its own, and this one waits for the
+  // end of the process.
+  if (fault == FaultKind::StackOverflow) {
+    if (HANDLE thread = CreateThread(nullptr, kReportStackSize, ReportStackOverflow, nullptr, 0, nullptr)) {
+      WaitForSingleObject(thread, INFINITE);
+      CloseHandle(thread);
+    }
+  }
+  faultHandler(fault);
   // The handler ends the process; should it come back, the system's own
   // end for an unhandled exception follows.
   return EXCEPTION_CONTINUE_SEARCH;
