@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -94,26 +96,49 @@ class ScriptedHttp : public THTTPStreamFactory {
 
 ScriptedHttp* http = nullptr;
 
+// Whether a head line (carriage returns left out) spoils the body's
+// length: a Content-Length field whose value is no decimal number between
+// blanks, or one that differs from the value an earlier line gave.
+bool SpoilsLength(const std::string& line, std::optional<long long>& length) {
+  static const std::string name = "content-length:";
+  if (line.size() < name.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(line[i])) != name[i]) return false;
+  std::size_t first = line.find_first_not_of(" \t", name.size());
+  std::size_t last = line.find_last_not_of(" \t");
+  if (first == std::string::npos) return true;
+  long long value = 0;
+  auto [end, error] = std::from_chars(line.data() + first, line.data() + last + 1, value);
+  if (error != std::errc() || end != line.data() + last + 1 || line[first] == '-' || line[first] == '+')
+    return true;
+  if (length && *length != value) return true;
+  length = value;
+  return false;
+}
+
 // The head rules: lines end at LF or a zero byte, CR counts for nothing,
 // the first empty line ends the head; no line over the line limit and no
-// head over the head limit. The body's start, or nullopt past a limit;
-// a response that ends inside the head has an empty body.
+// head over the head limit, and a length that can be trusted. The body's
+// start, or nullopt when the head is out of bounds or never ends.
 std::optional<std::size_t> BodyStart(const std::string& response) {
-  std::size_t line = 0;
-  bool empty = true;
+  std::size_t lineBytes = 0;
+  std::string line;
+  std::optional<long long> length;
+  bool spoiled = false;
   for (std::size_t i = 0; i < response.size(); ++i) {
     if (i + 1 > static_cast<std::size_t>(THTTPStreamFactory::kHeadLimit)) return std::nullopt;
     char c = response[i];
     if (c == '\n' || c == 0) {
-      if (empty) return i + 1;
-      line = 0;
-      empty = true;
+      if (line.empty()) return spoiled ? std::nullopt : std::optional<std::size_t>(i + 1);
+      spoiled = SpoilsLength(line, length) || spoiled;
+      lineBytes = 0;
+      line.clear();
     } else {
-      if (++line > static_cast<std::size_t>(THTTPStreamFactory::kHeadLineLimit)) return std::nullopt;
-      if (c != '\r') empty = false;
+      if (++lineBytes > static_cast<std::size_t>(THTTPStreamFactory::kHeadLineLimit)) return std::nullopt;
+      if (c != '\r') line += c;
     }
   }
-  return response.size();
+  return std::nullopt;
 }
 
 std::string BodyOf(const Ref<TStream>& stream) {

@@ -42,9 +42,15 @@ Ref<TStream> OpenSeekable(const Ref<Object>& url, Int readable, Int writeable) {
   try {
     if (!bottom.over || bottom.stream->Pos() != -1) return TBankStream::Create(TBank::Load(stream));
     bottom.over->SetStream(TBankStream::Create(TBank::Load(bottom.stream)));
-  } catch (...) {
+  } catch (const Raised& raised) {
     // A socket is released only by Close: dropped here, it would stay open
     // for the rest of the process.
+    stream->Close();
+    // A stream that broke off gave part of its data, which is no stream
+    // to hand out: the open fails as one that never connected does.
+    if (raised.As<TStreamReadException>()) return nullptr;
+    throw;
+  } catch (...) {
     stream->Close();
     throw;
   }

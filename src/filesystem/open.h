@@ -13,9 +13,10 @@ namespace corvid {
 /// position, its raw bytes go into the bank and the protocol layers are
 /// kept over the bank stream, so a name reads the same from a pipe or a
 /// socket as from a file. The unseekable stream is released, not closed,
-/// unless reading it raises an error: then it is closed and the error
-/// passes on. A stream opened for writing only is handed out as it is, so
-/// that what is written reaches it. Null when nothing opens.
+/// unless reading it raises an error: then it is closed, and a read
+/// failure (TStreamReadException: the data broke off) gives Null while any
+/// other error passes on. A stream opened for writing only is handed out as
+/// it is, so that what is written reaches it. Null when nothing opens.
 Ref<TStream> OpenSeekable(const Ref<Object>& url, Int readable, Int writeable);
 /// OpenSeekable(url, 1, 0).
 Ref<TStream> OpenSeekableReader(const Ref<Object>& url);

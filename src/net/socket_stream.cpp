@@ -5,8 +5,28 @@
 
 namespace corvid {
 
+// A peer that has closed and a connection that has broken off both show
+// as readable with nothing waiting; only a receive tells them apart, and it
+// tells a failure once. So the next byte is looked at, not taken, and a
+// failure seen is kept for the Read that must report it.
 Int TSocketStream::Eof() {
   if (!_socket) return 1;
+  if (_left == 0) {
+    Close();
+    return 1;
+  }
+  if (_broken) return 0;
+  if (Int handle = _socket->Socket(); handle >= 0) {
+    Int watch[1] = {handle};
+    if (SelectSockets(1, watch, 0, nullptr, 0, nullptr, 0) != 1) return 0;
+    std::uint8_t next;
+    long seen = platform::SocketRecv(handle, &next, 1, platform::kPeek);
+    if (seen > 0) return 0;
+    if (seen < 0 || _left > 0) {
+      _broken = true;
+      return 0;
+    }
+  }
   if (_socket->Connected()) return 0;
   Close();
   return 1;
@@ -21,9 +41,24 @@ Int TSocketStream::Close() {
 
 Int TSocketStream::Read(std::uint8_t* buffer, Int count) {
   if (!_socket || count <= 0) return 0;
-  Int received = _socket->Recv(buffer, count, 0);
-  if (received == 0) Close();
-  return received;
+  if (_left == 0) {
+    Close();
+    return 0;
+  }
+  if (_left > 0 && count > _left) count = static_cast<Int>(_left);
+  // A socket closed under the stream by its owner has ended, not failed.
+  Int handle = _socket->Socket();
+  long received = _broken     ? -1
+                  : handle < 0 ? 0
+                               : platform::SocketRecv(handle, buffer, static_cast<std::size_t>(count), 0);
+  if (received > 0) {
+    if (_left > 0) _left -= received;
+    return static_cast<Int>(received);
+  }
+  Close();
+  // Only a peer that closes in order, owing no bytes, ends the data.
+  if (received < 0 || _left > 0) Throw(MakeRef<TStreamReadException>());
+  return 0;
 }
 
 Int TSocketStream::Write(const std::uint8_t* buffer, Int count) {
@@ -31,6 +66,11 @@ Int TSocketStream::Write(const std::uint8_t* buffer, Int count) {
 }
 
 Ref<TSocket> TSocketStream::Socket() { return _socket; }
+
+Int TSocketStream::EndAfter(Long count) {
+  _left = count < 0 ? -1 : count;
+  return 0;
+}
 
 Ref<TSocketStream> TSocketStream::Create(const Ref<TSocket>& socket, Int autoClose) {
   auto stream = MakeRef<TSocketStream>();

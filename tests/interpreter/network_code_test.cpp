@@ -2,6 +2,7 @@
 // of a private network, and from plain TCP servers.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -117,6 +118,50 @@ TEST_F(NetworkCode, AHeadThatNeverEndsIsNotLoaded) {
   EXPECT_EQ(run.out, CouldNotLoad("http::127.0.0.1/prog.txt"));
   EXPECT_EQ(run.status, 0);
 }
+
+// What a server sends, how it ends, and what the interpreter makes of it:
+// a program runs only when all of it arrived.
+struct Answer {
+  const char* name;
+  bool http;           // else a plain TCP server, which reads nothing
+  std::string bytes;   // sent once the request has been read
+  bool reset;          // the connection ends with a reset, not a close
+  const char* output;  // what the program writes; Null: it does not load
+};
+
+void PrintTo(const Answer& answer, std::ostream* out) { *out << answer.name; }
+
+class Answers : public NetworkCode, public ::testing::WithParamInterface<Answer> {};
+
+TEST_P(Answers, RunOnlyAWholeProgram) {
+  const Answer& answer = GetParam();
+  ScriptedServer server(answer.http ? 80 : 0, [&](TSocket& peer) {
+    if (answer.http) testing::ReadRequest(peer);
+    testing::SendAll(peer, answer.bytes);
+    if (answer.reset) {
+      linger abort{1, 0};
+      setsockopt(peer.Socket(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    }
+  });
+  std::string name = answer.http ? "http::127.0.0.1/prog.txt" : "tcp::127.0.0.1:" + std::to_string(server.Port());
+  auto run = RunProcess({TapeBinary(), name}, "\n");
+  EXPECT_EQ(run.out, answer.output ? Transcript(name, answer.output) : CouldNotLoad(name));
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0);
+}
+
+const std::string kLength4 = "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, Answers,
+    ::testing::Values(Answer{"ResetWithoutAnswering", true, "", true, nullptr},
+                      Answer{"ClosedBeforeTheEmptyLine", true, "HTTP/1.0 200 OK\r\n", false, nullptr},
+                      Answer{"ClosedWithoutAnswering", true, "", false, nullptr},
+                      Answer{"BodyShorterThanItsLength", true, kLength4 + "++.", false, nullptr},
+                      Answer{"BytesBeyondItsLengthIgnored", true, kLength4 + "+++.+.", false, "3"},
+                      Answer{"ErrorStatusWithItsBody", true, "HTTP/1.0 404 Not Found\r\n\r\n++.", false, "2"},
+                      Answer{"TcpPeerResetMidProgram", false, "+++.", true, nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TcpCode, ProgramsLoadFromATcpServer) {
   ScriptedServer server(0, [](TSocket& peer) { testing::SendAll(peer, "+++++.\n-.\n"); });

@@ -62,6 +62,15 @@ std::optional<std::string> LoadBody(const std::string& url) {
   return testing::BytesOf(stream->Bank());
 }
 
+// How the server's side of the connection ends once it has sent.
+enum class Ending { Close, Silence, Reset };
+
+// A close that throws away what was not yet sent and answers with a reset.
+void Reset(TSocket& peer) {
+  linger abort{1, 0};
+  setsockopt(peer.Socket(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+}
+
 using SocketStreams = PrivateNetwork;
 
 TEST_F(SocketStreams, TcpNamesConnectToTheirPortOrPort80) {
@@ -119,9 +128,9 @@ TEST_F(SocketStreams, AnEmptyReadEndsTheStreamAndAStreamThatDoesNotOwnItsSocketL
   }
 }
 
-// A peer that keeps silent, or takes nothing, ends the read or the write
+// A peer that keeps silent, or takes nothing, fails the read or the write
 // after the client time-out instead of holding the stream for ever.
-TEST_F(SocketStreams, ASilentPeerEndsReadsAndWritesAfterTheTimeOut) {
+TEST_F(SocketStreams, ASilentPeerFailsReadsAndWritesAfterTheTimeOut) {
   std::promise<void> done;
   ScriptedServer server(0, [&](TSocket&) { done.get_future().wait(); });
   Ref<TStream> stream = OpenUrl(FromBytes("tcp::127.0.0.1:" + std::to_string(server.Port())), 1, 1);
@@ -132,10 +141,70 @@ TEST_F(SocketStreams, ASilentPeerEndsReadsAndWritesAfterTheTimeOut) {
     for (int i = 0; i < 256; ++i) stream->WriteBytes(bytes, static_cast<Int>(block.size()));
   }));
   std::uint8_t byte;
-  EXPECT_EQ(stream->Read(&byte, 1), 0);
+  EXPECT_TRUE(testing::Raises<TStreamReadException>([&] { stream->Read(&byte, 1); }));
   EXPECT_EQ(stream->Eof(), 1);
   done.set_value();
 }
+
+// How a connection ends, as a reader that goes on until Eof sees it: the
+// bytes it got, and whether a read failed. Only a close in order, or the
+// end of the length set with EndAfter, ends the data; a connection that
+// breaks off fails the read that meets it, and Eof is 1 only afterwards.
+struct ConnectionEnd {
+  const char* name;
+  std::string sent;
+  Ending ending;
+  Long length;  // for EndAfter; -1: none
+  bool fails;
+};
+
+void PrintTo(const ConnectionEnd& end, std::ostream* out) { *out << end.name; }
+
+class ConnectionEnds : public PrivateNetwork, public ::testing::WithParamInterface<ConnectionEnd> {};
+
+TEST_P(ConnectionEnds, FailTheReadUnlessTheDataIsWhole) {
+  const ConnectionEnd& end = GetParam();
+  std::promise<void> done;
+  ScriptedServer server(0, [&](TSocket& peer) {
+    testing::SendAll(peer, end.sent);
+    if (end.ending == Ending::Silence) done.get_future().wait();
+    if (end.ending == Ending::Reset) Reset(peer);
+  });
+  struct Release {
+    std::promise<void>& done;
+    ~Release() { done.set_value(); }
+  } release{done};
+  Ref<TSocketStream> stream = TSocketStream::CreateClient("127.0.0.1"_s, server.Port());
+  ASSERT_TRUE(stream);
+  stream->EndAfter(end.length);
+  // The end is on its way before the first look, so that Eof meets it.
+  if (end.ending != Ending::Silence) server.Join();
+  std::string got;
+  bool failed = false;
+  try {
+    while (!stream->Eof()) {
+      std::uint8_t buffer[16];
+      Int n = stream->Read(buffer, sizeof buffer);
+      got.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(n));
+    }
+  } catch (const Raised& raised) {
+    if (!raised.As<TStreamReadException>()) throw;
+    failed = true;
+  }
+  EXPECT_EQ(got, end.sent.substr(0, end.length < 0 ? std::string::npos : static_cast<std::size_t>(end.length)));
+  EXPECT_EQ(failed, end.fails);
+  EXPECT_EQ(stream->Eof(), 1);
+  EXPECT_FALSE(stream->Socket());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, ConnectionEnds,
+    ::testing::Values(ConnectionEnd{"ClosedInOrder", "abc", Ending::Close, -1, false},
+                      ConnectionEnd{"Reset", "abc", Ending::Reset, -1, true},
+                      ConnectionEnd{"SilentPastTheTimeOut", "abc", Ending::Silence, -1, true},
+                      ConnectionEnd{"ClosedShortOfItsLength", "abc", Ending::Close, 5, true},
+                      ConnectionEnd{"LongerThanItsLength", "abcdef", Ending::Silence, 3, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A listener whose queue is full drops further attempts unanswered, so
 // only the time-out ends a connect to it, even one that signals keep
@@ -205,9 +274,6 @@ TEST_F(PrivateNetwork, HttpNamesThatCannotBeAskedForOpenNothing) {
   listener->Close();
 }
 
-// How the server's side of the connection ends once it has sent.
-enum class Ending { Close, Silence, Reset };
-
 struct Reply {
   const char* name;
   std::string bytes;
@@ -241,17 +307,11 @@ bool Send(TSocket& peer, const std::string& bytes, int pauseMillis) {
   return true;
 }
 
-// A close that throws away what was not yet sent and answers with a reset.
-void Reset(TSocket& peer) {
-  linger abort{1, 0};
-  setsockopt(peer.Socket(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-}
-
 class HostileServers : public PrivateNetwork, public ::testing::WithParamInterface<Reply> {};
 
-// Every reply ends within the time-out: with the body that arrived, or,
-// when no head arrived in time, with no stream.
-TEST_P(HostileServers, GiveTheBodyThatArrivedOrNoStream) {
+// Every reply ends within the time-out: with the whole body, or with no
+// stream when the reply broke off, stalled or had a head out of bounds.
+TEST_P(HostileServers, GiveTheWholeBodyOrNoStream) {
   const Reply& reply = GetParam();
   ScriptedServer server(80, [&](TSocket& peer) {
     testing::ReadRequest(peer);
@@ -275,10 +335,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Reply{"HeadLinesEndingInBareLf", "HTTP/1.0 200 OK\nServer: x\n\n+.\n", "", "", 0, kClose, "+.\n"},
         Reply{"ClosedAfterTheHead", kHead, "", "", 0, kClose, ""},
-        Reply{"ClosedBeforeTheEmptyLine", "HTTP/1.0 200 OK\r\nServer: x\r\n", "", "", 0, kClose, ""},
-        Reply{"ClosedWithoutAnswering", "", "", "", 0, kClose, ""},
+        Reply{"ClosedBeforeTheEmptyLine", "HTTP/1.0 200 OK\r\nServer: x\r\n", "", "", 0, kClose, std::nullopt},
+        Reply{"ClosedWithoutAnswering", "", "", "", 0, kClose, std::nullopt},
         Reply{"ClosedMidBody", "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n+++", "", "", 0, kClose,
-              "+++"},
+              std::nullopt},
+        Reply{"BodyOfItsLength", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\n+++", "", "", 0, kClose, "+++"},
+        Reply{"BytesBeyondItsLength", "HTTP/1.0 200 OK\r\ncontent-length:  3 \r\n\r\n+++extra", "", "", 0,
+              Ending::Silence, "+++"},
+        Reply{"LengthThatIsNoNumber", "HTTP/1.0 200 OK\r\nContent-Length: 3x\r\n\r\n+++", "", "", 0, kClose,
+              std::nullopt},
+        Reply{"LengthsThatDiffer", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\n+++", "",
+              "", 0, kClose, std::nullopt},
+        Reply{"ErrorStatusWithItsBody", "HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", "", "",
+              0, kClose, "not found"},
         Reply{"Trickle", "", kHead + "+.+.", "", 1, kClose, "+.+."},
         Reply{"HeadLineAtTheLimit", HeadLine(65536) + "+", "", "", 0, kClose, "+"},
         Reply{"HeadLineOverTheLimit", HeadLine(65537) + "+", "", "", 0, kClose, std::nullopt},
@@ -291,10 +360,11 @@ INSTANTIATE_TEST_SUITE_P(
         Reply{"SilentInTheHead", "HTTP/1.0 200 OK\r\n", "", "", 0, Ending::Silence, std::nullopt},
         Reply{"SlowEndlessHead", "HTTP/1.0 200 OK\r\n", "", "X: y\r\n", kTimeout / 8, kClose,
               std::nullopt},
-        Reply{"SilentMidBody", kHead + "+.", "", "", 0, Ending::Silence, "+."},
+        Reply{"SilentMidBody", kHead + "+.", "", "", 0, Ending::Silence, std::nullopt},
         Reply{"SlowBodyLongerThanTheTimeOut", kHead, "+.+.+.+.", "", kTimeout / 4, kClose, "+.+.+.+."},
-        Reply{"ResetInTheHead", "HTTP/1.0 200 OK\r\n", "", "", 0, Ending::Reset, ""},
-        Reply{"ResetMidBody", kHead + "+++", "", "", 0, Ending::Reset, "+++"}),
+        Reply{"ResetWithoutAnswering", "", "", "", 0, Ending::Reset, std::nullopt},
+        Reply{"ResetInTheHead", "HTTP/1.0 200 OK\r\n", "", "", 0, Ending::Reset, std::nullopt},
+        Reply{"ResetMidBody", kHead + "+++", "", "", 0, Ending::Reset, std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A load that fails part-way (here: the memory runs out under an endless
