@@ -20,7 +20,7 @@ Int TSocketStream::Eof() {
     Int watch[1] = {handle};
     if (SelectSockets(1, watch, 0, nullptr, 0, nullptr, 0) != 1) return 0;
     std::uint8_t next;
-    long seen = platform::SocketRecv(handle, &next, 1, platform::kPeek);
+    long seen = platform::SocketRecv(static_cast<platform::SocketHandle>(handle), &next, 1, platform::kPeek);
     if (seen > 0) return 0;
     if (seen < 0 || _left > 0) {
       _broken = true;
@@ -50,7 +50,8 @@ Int TSocketStream::Read(std::uint8_t* buffer, Int count) {
   Int handle = _socket->Socket();
   long received = _broken     ? -1
                   : handle < 0 ? 0
-                               : platform::SocketRecv(handle, buffer, static_cast<std::size_t>(count), 0);
+                               : platform::SocketRecv(static_cast<platform::SocketHandle>(handle), buffer,
+                                                     static_cast<std::size_t>(count), 0);
   if (received > 0) {
     if (_left > 0) _left -= received;
     return static_cast<Int>(received);
