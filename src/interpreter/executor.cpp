@@ -263,7 +263,7 @@ std::uint32_t Executor::RunStepwise(std::uint32_t index) {
 
 bool Executor::Run() {
 #ifdef CORVID_COMPUTED_GOTO
-#define CORVID_OPCODE_LABEL(name) &&op_##name,
+#define CORVID_OPCODE_LABEL(name, operands) &&op_##name,
   static const void* const kDispatch[] = {CORVID_OPCODES(CORVID_OPCODE_LABEL)};
 #undef CORVID_OPCODE_LABEL
 #endif

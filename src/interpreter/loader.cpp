@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "filesystem/open.h"
 #include "stream/cstream.h"
@@ -12,20 +13,10 @@ namespace corvid {
 
 namespace {
 
-// Membership of the command set for the ASCII range, so that no character
-// of the source needs a search or an allocation.
-constexpr std::array<bool, 128> MakeCommandTable() {
-  std::array<bool, 128> table{};
-  for (const char* c = kCommandSet; *c; ++c) table[static_cast<unsigned char>(*c)] = true;
-  return table;
-}
-
-constexpr std::array<bool, 128> kIsCommand = MakeCommandTable();
-
-// The same for every byte value, as a count to add.
+// Whether each byte value is a command, as a count to add.
 constexpr std::array<std::uint8_t, 256> MakeKeepTable() {
   std::array<std::uint8_t, 256> table{};
-  for (const char* c = kCommandSet; *c; ++c) table[static_cast<unsigned char>(*c)] = 1;
+  for (unsigned b = 0; b < 256; ++b) table[b] = IsCommand(static_cast<char16_t>(b)) ? 1 : 0;
   return table;
 }
 
@@ -57,10 +48,15 @@ typedef std::uint64_t Words2 __attribute__((vector_size(16)));
 
 enum class Held { None, Some, All };
 
+// Lanes of `v` that hold one of the command characters.
+template <std::size_t... I>
+Bytes16 CommandLanes(Bytes16 v, std::index_sequence<I...>) {
+  return ((v == static_cast<std::uint8_t>(kCommandSet[I])) | ...);
+}
+
 // Whether the sixteen bytes `v` hold commands.
 Held HeldCommands(Bytes16 v) {
-  Bytes16 hit = (v == '<') | (v == '>') | (v == '+') | (v == '-') | (v == '.') | (v == ',') | (v == '(') |
-                (v == ')') | (v == '@') | (v == '#') | (v == '%');
+  Bytes16 hit = CommandLanes(v, std::make_index_sequence<sizeof kCommandSet - 1>());
   Words2 words = reinterpret_cast<Words2>(hit);
   if ((words[0] | words[1]) == 0) return Held::None;
   return (words[0] & words[1]) == ~std::uint64_t{0} ? Held::All : Held::Some;
@@ -121,8 +117,6 @@ void LoadBlocks(TCStream& file, CodeStore& store) {
 }
 
 }  // namespace
-
-bool IsCommand(char16_t unit) { return unit < 128 && kIsCommand[unit]; }
 
 bool LoadProgram(const Ref<String>& codeFile, CodeStore& store) {
   store.commands.clear();

@@ -4,15 +4,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "interpreter/commands.h"
 #include "runtime/string.h"
 
 namespace corvid {
-
-/// The eleven commands of the tape language.
-inline constexpr char kCommandSet[] = "<>+-.,()@#%";
-
-/// True when `unit` is one of the eleven command characters.
-bool IsCommand(char16_t unit);
 
 /// The kept commands: the low byte of each command character, which for the
 /// commands is its ASCII code.

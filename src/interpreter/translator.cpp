@@ -5,7 +5,24 @@
 #include <cassert>
 #include <cstdlib>
 
+#include "interpreter/commands.h"
 #include "interpreter/opcodes.inc"
+
+// One forward walk over the commands makes the program, in three parts,
+// each with the state it needs:
+//
+//   JumpTargets  where jumps land (the entries), found as the walk meets
+//                the markers and jumps that make them;
+//   Segment      straight-line code between two entries: moves become
+//                offsets and changes merge per cell, behind one Reach of
+//                the cells the segment touches;
+//   LoopShaper   a segment that is a whole loop's body becomes one Loop op
+//                (or a Clear), run by counting iterations instead of
+//                running them.
+//
+// The Translator drives them command by command; the clear idiom, a loop's
+// tail and a "#" with what it guards are the places where it looks a few
+// commands ahead.
 
 namespace corvid {
 
@@ -31,26 +48,36 @@ constexpr std::uint32_t kTouch = 0x100;
 constexpr std::uint32_t kMaxSegmentCommands = 1 << 22;
 constexpr std::size_t kReserveLimit = std::size_t{1} << 24;
 
-// What each command byte does to straight-line code: the head move, the
-// change of the cell, or, for the rest, that it needs a closer look. Bytes
-// that are no command do nothing.
-struct CommandTable {
+// What each byte does to straight-line code, from the command table: the
+// head's move, the change of the cell plus one touch, or that it needs a
+// closer look. Bytes that are no command do nothing.
+struct StraightLine {
   std::array<std::int8_t, 256> move{};
-  std::array<std::uint32_t, 256> change{};  // the change, plus one touch (see Win)
+  std::array<std::uint32_t, 256> change{};
   std::array<bool, 256> other{};
 };
 
-constexpr CommandTable MakeCommandTable() {
-  CommandTable t;
-  t.move['>'] = 1;
-  t.move['<'] = -1;
-  t.change['+'] = kTouch + 1;
-  t.change['-'] = kTouch + 255;
-  for (unsigned char c : {'.', ',', '(', ')', '@', '#', '%'}) t.other[c] = true;
+constexpr StraightLine MakeStraightLine() {
+  StraightLine t;
+  for (unsigned c = 0; c < 256; ++c) {
+    Command command = kCommands[c];
+    switch (command.kind) {
+      case CommandKind::None: break;
+      case CommandKind::Move: t.move[c] = command.way; break;
+      case CommandKind::Change: t.change[c] = kTouch + static_cast<std::uint8_t>(command.way); break;
+      default: t.other[c] = true; break;
+    }
+  }
   return t;
 }
 
-constexpr CommandTable kCommands = MakeCommandTable();
+constexpr StraightLine kStraightLine = MakeStraightLine();
+
+bool IsKind(std::uint8_t c, CommandKind kind) { return kCommands[c].kind == kind; }
+bool IsBackMarker(std::uint8_t c) { return IsCommand(c, CommandKind::Marker, -1); }
+bool IsForwardMarker(std::uint8_t c) { return IsCommand(c, CommandKind::Marker, +1); }
+bool IsForwardJump(std::uint8_t c) { return IsCommand(c, CommandKind::Jump, +1); }
+bool IsBackJump(std::uint8_t c) { return IsCommand(c, CommandKind::Jump, -1); }
 
 Op MakeOp(OpCode code, std::int32_t off = 0, std::uint8_t a = 0) {
   Op op{code};
@@ -59,19 +86,50 @@ Op MakeOp(OpCode code, std::int32_t off = 0, std::uint8_t a = 0) {
   return op;
 }
 
-class Translator {
+// Where jumps land, known as the walk goes: after a ")" that a jump made
+// from an "@" before it finds (an "@" taken into a whole loop or a fused
+// loop tail makes no jump), after every "(" (whether a "%" finds it or not:
+// a block boundary too many costs little), at index 1 (where a "%" that
+// finds no "(" resumes), and, when a "#" stands just before one of these,
+// two after the "#" (where a skip from it lands). Each such place starts a
+// block of ops; jumps are pointed at blocks as these become known.
+class JumpTargets {
  public:
-  explicit Translator(const CodeStore& store)
-      : code_(store.commands.data()),
-        n_(static_cast<std::uint32_t>(std::min<std::uint64_t>(store.commands.size(), kReachable))),
-        win_(2 * kHalf, 0),
-        sums_(2 * kHalf, 0),
-        guards_(2 * kHalf, 0) {
-    program_.code = code_;
-    program_.length = n_;
+  explicit JumpTargets(Program& program) : program_(program) {}
+
+  /// The next code index a jump may land on; kNoEntry when none is known.
+  std::uint32_t Next() const { return next_; }
+  /// Whether a skip from a "#" makes the entry after the next one.
+  bool SkipPending() const { return skipNext_ != kNoEntry; }
+  /// Where a "%" at `i` goes back to.
+  std::uint32_t BackTarget(std::uint32_t i) const { return i == 0 ? 1 : lastOpen_ + 1; }
+
+  /// The marker at `i`, which may make the next entry.
+  void Mark(std::uint32_t i, std::uint8_t c);
+  /// The block for the entry at `i` begins with op `op`: jumps waiting for
+  /// it point there, and the entry after it becomes the next one.
+  void BeginBlock(std::uint32_t i, std::uint32_t op);
+  /// A skip from the "#" just before the next entry lands at `i`.
+  void SkipTo(std::uint32_t i) { skipNext_ = i; }
+  /// A "(" at `i` whose block is the same as the last one's: a clear idiom
+  /// merged into the one before it.
+  void MergeBackMarker(std::uint32_t i) {
+    lastOpen_ = i;
+    openListed_ = false;
   }
 
-  Program Run();
+  /// Points the jump op `op` at the entry `target`: one already made (a "%"
+  /// goes back to just after the last "(", or to index 1) when it lies
+  /// before `source`, or one to come.
+  void PointJump(std::uint32_t op, std::uint32_t target, std::uint32_t source);
+  /// The "@" op `op` waits for the next ")".
+  void SeekForwardMarker(std::uint32_t op) { seeking_.push_back(op); }
+  /// Lists the entry at code index `target`, op `op`, for runs that go
+  /// command by command (once, where that is cheap to know).
+  void List(std::uint32_t target, std::uint32_t op);
+  /// Jumps still waiting end the run at op `end`; the entries are put in
+  /// order, the end of the code, `length`, last.
+  void Finish(std::uint32_t end, std::uint32_t length);
 
  private:
   struct Fixup {
@@ -79,171 +137,195 @@ class Translator {
     std::uint32_t target;  // code index
   };
 
-  bool IsEntry(std::uint32_t i) const { return i == entry_; }
-  void StartBlock(std::uint32_t i);
-
-  std::uint32_t BackTarget(std::uint32_t i) const { return i == 0 ? 1 : lastOpen_ + 1; }
-  void Bookkeep(std::uint32_t i);
-  std::uint32_t Stretch(std::uint32_t i, std::uint32_t stop);
-  std::uint32_t Other(std::uint32_t i);
-  std::uint32_t Guard(std::uint32_t i);
-
-  std::uint32_t& Win(std::int32_t off) { return win_[static_cast<std::size_t>(off + kHalf)]; }
-  std::uint8_t Delta(std::int32_t off) { return static_cast<std::uint8_t>(Win(off)); }
-  void AddDelta(std::int32_t off, std::uint8_t delta) {
-    Win(off) = (Win(off) & ~std::uint32_t{0xFF}) | static_cast<std::uint8_t>(Win(off) + delta);
-  }
-  void Touch(std::int32_t off) {
-    low_ = std::min(low_, off);
-    high_ = std::max(high_, off);
-  }
-  bool Accessed() const { return low_ <= high_; }
-  std::uint8_t Take(std::int32_t off) {
-    std::uint8_t delta = Delta(off);
-    Win(off) &= ~std::uint32_t{0xFF};
-    return delta;
-  }
-  void Settle();
-  void Output();
-  void Input(bool ifZero);
-
-  std::size_t FlushPending(std::vector<Op>& ops);
-  void Close(const Op& end, bool hasEnd, std::uint32_t nextSource);
-  void CloseWithTest(Op end, std::uint32_t nextSource) {
-    Touch(off_);
-    end.a = Take(off_);
-    end.x = off_;
-    Close(end, true, nextSource);
-  }
-  void CloseFallThrough(std::uint32_t nextSource) {
-    if (seg_.empty() && off_ == 0 && headLow_ == 0 && headHigh_ == 0 && !Accessed() && Win(0) < kTouch) {
-      // Nothing to emit: the common case between two entries close together.
-      pure_ = true;
-      blockStart_ = false;
-      source_ = nextSource;
-      return;
-    }
-    Op move = MakeOp(OpCode::Move);
-    move.x = off_;
-    Close(move, off_ != 0, nextSource);
-  }
-  void ResetSegment();
-  bool ClearAt(std::uint32_t i) const;
-  std::uint32_t ClearIdiom(std::uint32_t i);
-  void LoopTail(std::uint32_t i, std::uint32_t target);
-  void WholeLoop(std::uint8_t tailAdd);
-  void JumpTo(std::uint32_t target);
-  void Seek() { seeking_.push_back(static_cast<std::uint32_t>(program_.ops.size() - 1)); }
-  void Taken(std::uint32_t target, std::uint32_t op);
-
-  const std::uint8_t* code_;
-  std::uint32_t n_;
-  Program program_;
+  Program& program_;
   std::vector<Fixup> ahead_;            // jumps to entries still to come
   std::vector<std::uint32_t> seeking_;  // "@" jumps waiting for the next ")"
   // Op indices of the entries a "%" can go back to: after the last "(",
-  // and at index 1; whether a jump went there yet.
+  // and at index 1; whether they are listed yet.
   std::uint32_t openOp_ = 0, firstOp_ = 0;
-  bool openTaken_ = false, firstTaken_ = false;
-
-  // The next place a jump may land, and the one after it when a "#" stands
-  // just before that one (a skip from the "#" lands there).
-  std::uint32_t entry_ = 1;
-  std::uint32_t skipEntry_ = kNoEntry;
-  std::uint32_t lastOpen_ = 0;  // last "(" so far, 0 when none (the same for "%")
-  bool dead_ = false;           // after an unconditional jump, until the next entry
-
-  // The open segment: straight-line code on one head position, its base.
-  std::vector<Op> seg_;                // ops other than the changes, in order
-  std::vector<std::uint32_t> win_;     // change not yet emitted and touches, per offset + kHalf
-  std::vector<std::uint8_t> sums_;     // scratch of the same shape, for loops
-  std::vector<std::uint32_t> guards_;  // the same
-  std::int32_t off_ = 0;
-  std::int32_t low_ = kHalf, high_ = -kHalf;  // cells touched; none while low_ > high_
-  std::int32_t headLow_ = 0, headHigh_ = 0;  // where the head went since the last Settle
-  bool pure_ = true;        // nothing but changes and guarded changes so far
-  bool blockStart_ = true;  // the segment starts at an entry
-  std::uint32_t block_ = 0;   // code index of the block's entry
-  std::uint32_t source_ = 0;  // code index of the segment's first command
+  bool openListed_ = false, firstListed_ = false;
+  std::uint32_t next_ = 1;
+  std::uint32_t skipNext_ = kNoEntry;  // the entry after next_, from a "#" before it
+  std::uint32_t lastOpen_ = 0;         // last "(" so far, 0 when none (the same for "%")
 };
 
-// Where jumps can land, known as the translation goes: after a ")" that a
-// jump made from an "@" before it finds (an "@" taken into a whole loop or
-// a fused loop tail makes no jump), after every "(" (whether a "%" finds it
-// or not: a block boundary too many costs little), at index 1 (where a "%"
-// that finds no "(" resumes), and, when a "#" stands just before one of
-// these, two after the "#" (where a skip from it lands).
-void Translator::StartBlock(std::uint32_t i) {
-  if (!dead_) CloseFallThrough(i);
-  const std::uint32_t op = static_cast<std::uint32_t>(program_.ops.size());
+void JumpTargets::Mark(std::uint32_t i, std::uint8_t c) {
+  if (IsBackMarker(c)) {
+    lastOpen_ = i;
+    next_ = i + 1;
+  } else if (IsForwardMarker(c) && !seeking_.empty()) {
+    for (std::uint32_t op : seeking_) ahead_.push_back({op, i + 1});
+    seeking_.clear();
+    next_ = i + 1;
+  }
+}
+
+void JumpTargets::BeginBlock(std::uint32_t i, std::uint32_t op) {
   if (i == lastOpen_ + 1) {
     openOp_ = op;
-    openTaken_ = false;
+    openListed_ = false;
   }
   if (i == 1) firstOp_ = op;
-  bool taken = false;
+  bool reached = false;
   for (std::size_t k = 0; k < ahead_.size();) {
     if (ahead_[k].target == i) {
       program_.ops[ahead_[k].op].y = op;
       ahead_[k] = ahead_.back();
       ahead_.pop_back();
-      taken = true;
+      reached = true;
     } else {
       ++k;
     }
   }
-  if (taken) Taken(i, op);
-  dead_ = false;
-  blockStart_ = true;
-  block_ = i;
-  source_ = i;
-  entry_ = skipEntry_;
-  skipEntry_ = kNoEntry;
+  if (reached) List(i, op);
+  next_ = skipNext_;
+  skipNext_ = kNoEntry;
 }
 
-void Translator::Bookkeep(std::uint32_t i) {
-  if (code_[i] == '(') {
-    lastOpen_ = i;
-    entry_ = i + 1;
-  } else if (code_[i] == ')' && !seeking_.empty()) {
-    for (std::uint32_t op : seeking_) ahead_.push_back({op, i + 1});
-    seeking_.clear();
-    entry_ = i + 1;
-  }
-}
-
-// Points the jump just emitted at the entry `target`: one already made (a
-// "%" goes back to just after the last "(", or to index 1), or one to come.
-// Entries that jumps reach are listed for runs that go command by command.
-void Translator::JumpTo(std::uint32_t target) {
-  const std::uint32_t op = static_cast<std::uint32_t>(program_.ops.size() - 1);
-  if (target == lastOpen_ + 1 && target < source_ && lastOpen_ > 0) {
+void JumpTargets::PointJump(std::uint32_t op, std::uint32_t target, std::uint32_t source) {
+  if (target == lastOpen_ + 1 && target < source && lastOpen_ > 0) {
     program_.ops[op].y = openOp_;
-    Taken(target, openOp_);
-  } else if (target == 1 && target < source_) {
+    List(target, openOp_);
+  } else if (target == 1 && target < source) {
     program_.ops[op].y = firstOp_;
-    Taken(target, firstOp_);
+    List(target, firstOp_);
   } else {
     ahead_.push_back({op, target});
   }
 }
 
-// Lists the entry at code index `target`, op `op` (once, where that is
-// cheap to know).
-void Translator::Taken(std::uint32_t target, std::uint32_t op) {
-  bool* once = target == 1 ? &firstTaken_ : target == lastOpen_ + 1 ? &openTaken_ : nullptr;
+void JumpTargets::List(std::uint32_t target, std::uint32_t op) {
+  bool* once = target == 1 ? &firstListed_ : target == lastOpen_ + 1 ? &openListed_ : nullptr;
   if (once && *once) return;
   if (once) *once = true;
   program_.entries.push_back({target, op});
 }
 
-// Moves and changes from i on, up to `stop`, another command, or a move that
-// would leave the segment's window. Returns where it stopped. Free of
-// branches that depend on which of the four commands comes: a change adds
-// to the window cell under the head, a move adds nothing to the next one.
-std::uint32_t Translator::Stretch(std::uint32_t i, std::uint32_t stop) {
+void JumpTargets::Finish(std::uint32_t end, std::uint32_t length) {
+  // Jumps to the end of the code, or to a ")" that never comes, end the run.
+  for (std::uint32_t op : seeking_) program_.ops[op].y = end;
+  for (const Fixup& f : ahead_) program_.ops[f.op].y = end;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>>& entries = program_.entries;
+  if (!std::is_sorted(entries.begin(), entries.end())) std::sort(entries.begin(), entries.end());
+  entries.push_back({length, end});
+}
+
+// The open segment: straight-line code on one head position, its base. The
+// head's moves become offsets from the base; the changes of a cell wait in
+// a window around the base, merged, until the segment closes; other ops
+// (output, input, guarded changes) wait in order. Closing emits one Reach
+// of every cell the segment touches, its ops, then its pending changes.
+class Segment {
+ public:
+  Segment() : window_(2 * kHalf, 0) {}
+
+  std::int32_t Offset() const { return off_; }
+  std::uint32_t Source() const { return source_; }
+  std::uint32_t Block() const { return block_; }
+  /// Whether the segment started at the entry it belongs to, and holds
+  /// nothing but changes and guarded changes: the shape a loop body needs.
+  bool StartsBlock() const { return blockStart_; }
+  bool Pure() const { return pure_; }
+  const std::vector<Op>& Ops() const { return ops_; }
+  std::vector<Op>& Ops() { return ops_; }
+  bool Full() const { return ops_.size() >= kMaxSegmentOps; }
+  /// The cells touched, from the base; none while Low() > High().
+  std::int32_t Low() const { return low_; }
+  std::int32_t High() const { return high_; }
+
+  /// Starts a block at the entry `i`.
+  void BeginBlock(std::uint32_t i) {
+    blockStart_ = true;
+    block_ = i;
+    source_ = i;
+  }
+  /// The next segment's first command is at `i`.
+  void StartAt(std::uint32_t i) {
+    pure_ = true;
+    blockStart_ = false;
+    source_ = i;
+  }
+
+  /// Takes moves and changes from `i` on, up to `stop`, another command,
+  /// or a move that would leave the window. Returns where it stopped.
+  std::uint32_t Stretch(const std::uint8_t* code, std::uint32_t i, std::uint32_t stop);
+  /// The cells the head went to since the last call that a change touched
+  /// join the touched range; their changes stay pending.
+  void Settle();
+  void Touch(std::int32_t off) {
+    low_ = std::min(low_, off);
+    high_ = std::max(high_, off);
+  }
+  bool Accessed() const { return low_ <= high_; }
+  /// Whether nothing at all waits: no op, no move, no touch, no change.
+  bool Empty() { return ops_.empty() && off_ == 0 && headLow_ == 0 && headHigh_ == 0 && !Accessed() && Cell(0) < kTouch; }
+  /// Forgets that the cell under the head was touched, when it is all the
+  /// segment touched and nothing else waits: a Clear makes it exist itself.
+  void ForgetLoneTouch() {
+    if (ops_.empty() && low_ == off_ && high_ == off_) {
+      low_ = kHalf;
+      high_ = -kHalf;
+    }
+  }
+
+  /// The pending change of the cell at `off`.
+  std::uint8_t Change(std::int32_t off) { return static_cast<std::uint8_t>(Cell(off)); }
+  void AddChange(std::int32_t off, std::uint8_t delta) {
+    Cell(off) = (Cell(off) & ~std::uint32_t{0xFF}) | static_cast<std::uint8_t>(Cell(off) + delta);
+  }
+  /// The pending change of the cell at `off`, which no longer waits.
+  std::uint8_t TakeChange(std::int32_t off) {
+    std::uint8_t delta = Change(off);
+    Cell(off) &= ~std::uint32_t{0xFF};
+    return delta;
+  }
+
+  /// "." and "," on the cell under the head, the pending change first.
+  void Output();
+  void Input(bool ifZero);
+  /// An op other than a change, after the changes of its cell.
+  void Push(const Op& op, bool pure) {
+    pure_ = pure_ && pure;
+    ops_.push_back(op);
+  }
+
+  /// Ends the segment with `end` (when `hasEnd`); the next one starts at
+  /// code index `nextSource`.
+  void Close(Program& program, const Op& end, bool hasEnd, std::uint32_t nextSource);
+  /// Ends the segment with `end`, a test of the cell under the head, which
+  /// takes that cell's pending change.
+  void CloseWithTest(Program& program, Op end, std::uint32_t nextSource) {
+    Touch(off_);
+    end.a = TakeChange(off_);
+    end.x = off_;
+    Close(program, end, true, nextSource);
+  }
+  /// Forgets the segment's ops and cells; the pending changes must have
+  /// been taken.
+  void Reset();
+
+ private:
+  std::uint32_t& Cell(std::int32_t off) { return window_[static_cast<std::size_t>(off + kHalf)]; }
+  /// The pending changes, at the end of `ops`; returns the bytes of rows made.
+  std::size_t EmitChanges(Program& program);
+
+  std::vector<Op> ops_;             // ops other than the changes, in order
+  std::vector<std::uint32_t> window_;  // per offset + kHalf: pending change and touches
+  std::int32_t off_ = 0;
+  std::int32_t low_ = kHalf, high_ = -kHalf;
+  std::int32_t headLow_ = 0, headHigh_ = 0;  // where the head went since the last Settle
+  bool pure_ = true;
+  bool blockStart_ = true;
+  std::uint32_t block_ = 0;   // code index of the block's entry
+  std::uint32_t source_ = 0;  // code index of the segment's first command
+};
+
+// Free of branches that depend on which of the four commands comes: a
+// change adds to the window cell under the head, a move adds nothing to
+// the next one.
+std::uint32_t Segment::Stretch(const std::uint8_t* code, std::uint32_t i, std::uint32_t stop) {
   std::int32_t off = off_, low = headLow_, high = headHigh_;
-  std::uint32_t* win = win_.data() + kHalf;
+  std::uint32_t* window = window_.data() + kHalf;
   for (;;) {
     // The head moves one cell per command at most, so for this many
     // commands it cannot leave the window.
@@ -251,10 +333,10 @@ std::uint32_t Translator::Stretch(std::uint32_t i, std::uint32_t stop) {
     const std::uint32_t safe = stop - i > room ? i + room : stop;
     if (safe == i) break;
     for (; i < safe; ++i) {
-      const std::uint8_t c = code_[i];
-      if (kCommands.other[c]) goto done;
-      off += kCommands.move[c];
-      win[off] += kCommands.change[c];
+      const std::uint8_t c = code[i];
+      if (kStraightLine.other[c]) goto done;
+      off += kStraightLine.move[c];
+      window[off] += kStraightLine.change[c];
       low = std::min(low, off);
       high = std::max(high, off);
     }
@@ -267,54 +349,50 @@ done:
   return i;
 }
 
-// The cells the head went to since the last call that a change touched
-// join the touched range; their changes stay pending.
-void Translator::Settle() {
+void Segment::Settle() {
   for (std::int32_t off = headLow_; off <= headHigh_; ++off) {
-    if (Win(off) >= kTouch) {
+    if (Cell(off) >= kTouch) {
       Touch(off);
-      Win(off) &= 0xFF;
+      Cell(off) &= 0xFF;
     }
   }
   headLow_ = headHigh_ = off_;
 }
 
-void Translator::Output() {
+void Segment::Output() {
   Touch(off_);
   pure_ = false;
-  std::uint8_t before = Take(off_);
-  if (before == 0 && !seg_.empty() && seg_.back().code == OpCode::Output && seg_.back().off == off_ &&
-      seg_.back().x < (1 << 30)) {
-    ++seg_.back().x;
+  std::uint8_t before = TakeChange(off_);
+  if (before == 0 && !ops_.empty() && ops_.back().code == OpCode::Output && ops_.back().off == off_ &&
+      ops_.back().x < (1 << 30)) {
+    ++ops_.back().x;
     return;
   }
   Op op = MakeOp(OpCode::Output, off_, before);
   op.x = 1;
-  seg_.push_back(op);
+  ops_.push_back(op);
 }
 
-void Translator::Input(bool ifZero) {
+void Segment::Input(bool ifZero) {
   Touch(off_);
   pure_ = false;
-  std::uint8_t before = Take(off_);
-  seg_.push_back(ifZero ? MakeOp(OpCode::InputIfZero, off_, before) : MakeOp(OpCode::Input, off_));
+  std::uint8_t before = TakeChange(off_);
+  ops_.push_back(ifZero ? MakeOp(OpCode::InputIfZero, off_, before) : MakeOp(OpCode::Input, off_));
 }
 
-// The pending changes, as Adds at the end of `ops`.
-// The pending changes, at the end of `ops`: one Add per changed cell, or,
-// where changed cells stand close together, one AddRow for a row of them (a
-// byte per cell instead of an op, and one pass over them). Returns the
-// bytes of rows made, for the segment's weight.
-std::size_t Translator::FlushPending(std::vector<Op>& ops) {
-  constexpr std::int32_t kGap = 8;       // unchanged cells a row may span
-  constexpr int kRowChanges = 4;         // changed cells a row must hold
+// One Add per changed cell, or, where changed cells stand close together,
+// one AddRow for a row of them (a byte per cell instead of an op, and one
+// pass over them).
+std::size_t Segment::EmitChanges(Program& program) {
+  constexpr std::int32_t kGap = 8;  // unchanged cells a row may span
+  constexpr int kRowChanges = 4;    // changed cells a row must hold
   std::size_t rowBytes = 0;
   for (std::int32_t off = low_; off <= high_; ++off) {
-    if (Delta(off) == 0) continue;
+    if (Change(off) == 0) continue;
     std::int32_t end = off;
     int changes = 0;
     for (std::int32_t k = off; k <= high_ && k - end <= kGap; ++k) {
-      if (Delta(k)) {
+      if (Change(k)) {
         end = k;
         ++changes;
       }
@@ -322,21 +400,21 @@ std::size_t Translator::FlushPending(std::vector<Op>& ops) {
     if (changes >= kRowChanges) {
       Op row = MakeOp(OpCode::AddRow, off);
       row.x = end - off + 1;
-      row.y = static_cast<std::uint32_t>(program_.rows.size());
-      for (std::int32_t k = off; k <= end; ++k) program_.rows.push_back(Take(k));
-      ops.push_back(row);
+      row.y = static_cast<std::uint32_t>(program.rows.size());
+      for (std::int32_t k = off; k <= end; ++k) program.rows.push_back(TakeChange(k));
+      program.ops.push_back(row);
       rowBytes += static_cast<std::size_t>(row.x);
     } else {
       for (std::int32_t k = off; k <= end; ++k)
-        if (std::uint8_t delta = Take(k)) ops.push_back(MakeOp(OpCode::Add, k, delta));
+        if (std::uint8_t delta = TakeChange(k)) program.ops.push_back(MakeOp(OpCode::Add, k, delta));
     }
     off = end;
   }
   return rowBytes;
 }
 
-void Translator::ResetSegment() {
-  seg_.clear();
+void Segment::Reset() {
+  ops_.clear();
   off_ = 0;
   low_ = kHalf;
   high_ = -kHalf;
@@ -345,10 +423,8 @@ void Translator::ResetSegment() {
   blockStart_ = false;
 }
 
-// Ends the open segment with `end` (when `hasEnd`): one Reach of every cell
-// it touches, its ops, its pending changes, then `end`.
-void Translator::Close(const Op& end, bool hasEnd, std::uint32_t nextSource) {
-  std::vector<Op>& ops = program_.ops;
+void Segment::Close(Program& program, const Op& end, bool hasEnd, std::uint32_t nextSource) {
+  std::vector<Op>& ops = program.ops;
   Settle();
   if (Accessed()) {  // else there are neither ops nor changes
     std::size_t reach = ops.size();
@@ -356,10 +432,10 @@ void Translator::Close(const Op& end, bool hasEnd, std::uint32_t nextSource) {
     op.x = high_;
     op.y = source_;
     ops.push_back(op);
-    if (!seg_.empty()) ops.insert(ops.end(), seg_.begin(), seg_.end());
-    std::size_t rowBytes = FlushPending(ops);
+    if (!ops_.empty()) ops.insert(ops.end(), ops_.begin(), ops_.end());
+    std::size_t rowBytes = EmitChanges(program);
     ops[reach].b = static_cast<std::uint16_t>(std::min<std::size_t>(ops.size() - reach + rowBytes / 16, kMaxWeight));
-    ResetSegment();
+    Reset();
   } else {
     off_ = 0;
     headLow_ = headHigh_ = 0;
@@ -370,10 +446,177 @@ void Translator::Close(const Op& end, bool hasEnd, std::uint32_t nextSource) {
   source_ = nextSource;
 }
 
+// A segment that started at a loop's entry, on the cell under the head, and
+// returns the head there, holding only changes and guarded changes, is the
+// body of a whole loop: each cell it touches follows a course of its own.
+class LoopShaper {
+ public:
+  LoopShaper() : sums_(2 * kHalf, 0), places_(2 * kHalf, 0) {}
+
+  /// Emits the segment as a whole loop (with `tailAdd`, the change of the
+  /// counter just before the loop's "#"), or as a Clear when all it does is
+  /// count that cell to 0 by an odd step; the segment is reset. Returns
+  /// whether it made a Loop op, which a run that goes command by command
+  /// through it should come back to.
+  bool Emit(Segment& segment, std::uint8_t tailAdd, Program& program);
+
+ private:
+  void PlaceCells(Segment& segment, LoopShape& shape, Program& program);
+
+  std::vector<std::uint8_t> sums_;     // per offset + kHalf
+  std::vector<std::uint32_t> places_;  // the same
+};
+
+// The cells: those with guards first, each with its guards' places in the
+// loop's list, then the others that change, and the counter.
+void LoopShaper::PlaceCells(Segment& segment, LoopShape& shape, Program& program) {
+  std::uint8_t* sums = sums_.data() + kHalf;
+  std::uint32_t* place = places_.data() + kHalf;
+  std::vector<LoopCell>& cells = program.loopCells;
+  std::vector<LoopGuard>& guards = program.loopGuards;
+  shape.cellsBegin = static_cast<std::uint32_t>(cells.size());
+  shape.guardsBegin = static_cast<std::uint32_t>(guards.size());
+  shape.endsBegin = static_cast<std::uint32_t>(program.loopGuardEnds.size());
+  // place[off] counts the cell's guards, then (marked) gives the next place
+  // for one of them.
+  constexpr std::uint32_t kPlaced = 0x80000000u;
+  std::uint32_t placed = 0;
+  for (const Op& op : segment.Ops()) {
+    std::uint32_t& at = place[op.off];
+    if (at & kPlaced) continue;
+    if (op.off == 0) shape.counter = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
+    cells.push_back({static_cast<std::int16_t>(op.off), static_cast<std::uint8_t>(sums[op.off] + segment.Change(op.off))});
+    placed += at;
+    program.loopGuardEnds.push_back(static_cast<std::uint16_t>(placed));
+    at = (placed - at) | kPlaced;
+  }
+  shape.guarded = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
+  guards.resize(guards.size() + placed);
+  for (const Op& op : segment.Ops())
+    guards[shape.guardsBegin + (place[op.off]++ & ~kPlaced)] = {op.a, static_cast<std::uint8_t>(op.b)};
+  for (std::int32_t off = segment.Low(); off <= segment.High(); ++off) {
+    std::uint8_t step = static_cast<std::uint8_t>(sums[off] + segment.TakeChange(off));
+    if (!place[off] && (step || off == 0)) {
+      if (off == 0) shape.counter = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
+      cells.push_back({static_cast<std::int16_t>(off), step});
+    }
+    sums[off] = 0;
+    place[off] = 0;
+  }
+  shape.cells = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
+}
+
+bool LoopShaper::Emit(Segment& segment, std::uint8_t tailAdd, Program& program) {
+  LoopShape shape{};
+  shape.low = static_cast<std::int16_t>(segment.Low());
+  shape.high = static_cast<std::int16_t>(segment.High());
+  shape.source = segment.Block();
+  // What each guard sees in an iteration in which none has fired: the
+  // changes of its cell before it. The guards' ops are not emitted, so they
+  // keep it in place of their change.
+  std::uint8_t* sums = sums_.data() + kHalf;
+  std::uint32_t* place = places_.data() + kHalf;
+  for (Op& op : segment.Ops()) {
+    sums[op.off] = static_cast<std::uint8_t>(sums[op.off] + op.a);
+    op.a = sums[op.off];
+    ++place[op.off];
+  }
+  segment.AddChange(0, tailAdd);
+  PlaceCells(segment, shape, program);
+
+  const bool clear = shape.guarded == 0 && shape.low == 0 && shape.high == 0 &&
+                     (program.loopCells[shape.cellsBegin].step & 1);
+  if (clear) {
+    program.loopCells.resize(shape.cellsBegin);  // no guards: no guard ends either
+    program.ops.push_back(MakeOp(OpCode::Clear));
+  } else {
+    Op loop = MakeOp(OpCode::Loop);
+    loop.x = static_cast<std::int32_t>(program.loops.size());
+    program.loops.push_back(shape);
+    program.ops.push_back(loop);
+  }
+  segment.Reset();
+  return !clear;
+}
+
+// The driver: the walk over the commands, handing each to the part it
+// concerns.
+class Translator {
+ public:
+  explicit Translator(const CodeStore& store)
+      : code_(store.commands.data()),
+        length_(static_cast<std::uint32_t>(std::min<std::uint64_t>(store.commands.size(), kReachable))),
+        targets_(program_) {
+    program_.code = code_;
+    program_.length = length_;
+  }
+
+  Program Run();
+
+ private:
+  std::uint32_t OpCount() const { return static_cast<std::uint32_t>(program_.ops.size()); }
+  void Reserve();
+  void BeginBlock(std::uint32_t i);
+  void CloseFallThrough(std::uint32_t nextSource);
+  void CloseWithJump(std::int32_t move, std::uint32_t nextSource);
+  std::uint32_t TranslateOther(std::uint32_t i);
+  std::uint32_t TranslateSkip(std::uint32_t i);
+  void TranslateGuarded(std::uint32_t i, std::uint8_t c);
+  bool ClearAt(std::uint32_t i) const;
+  std::uint32_t ClearIdiom(std::uint32_t i);
+  void LoopTail(std::uint32_t i, std::uint32_t target);
+
+  const std::uint8_t* code_;
+  std::uint32_t length_;
+  Program program_;
+  JumpTargets targets_;
+  Segment segment_;
+  LoopShaper shaper_;
+  bool dead_ = false;  // after an unconditional jump, until the next entry
+};
+
+// Room for as many ops and entries as programs usually make from this many
+// commands, reserved at once rather than grown: the pages of it that are
+// not used are never touched, and those that are, only once.
+void Translator::Reserve() {
+  std::size_t most = std::min<std::size_t>(length_, kReserveLimit);
+  program_.ops.reserve(most / 2 + 16);
+  program_.rows.reserve(most / 2);
+  program_.loopCells.reserve(most / 8);
+  program_.loopGuards.reserve(most / 8);
+  program_.loopGuardEnds.reserve(most / 8);
+}
+
+void Translator::BeginBlock(std::uint32_t i) {
+  if (!dead_) CloseFallThrough(i);
+  targets_.BeginBlock(i, OpCount());
+  dead_ = false;
+  segment_.BeginBlock(i);
+}
+
+void Translator::CloseFallThrough(std::uint32_t nextSource) {
+  if (segment_.Empty()) {
+    // Nothing to emit: the common case between two entries close together.
+    segment_.StartAt(nextSource);
+    return;
+  }
+  Op move = MakeOp(OpCode::Move);
+  move.x = segment_.Offset();
+  segment_.Close(program_, move, segment_.Offset() != 0, nextSource);
+}
+
+void Translator::CloseWithJump(std::int32_t move, std::uint32_t nextSource) {
+  Op jump = MakeOp(OpCode::Jump);
+  jump.x = move;
+  segment_.Close(program_, jump, true, nextSource);
+  dead_ = true;
+}
+
 // Whether "( - # @ % )" or "( + # @ % )" stands from i.
 bool Translator::ClearAt(std::uint32_t i) const {
-  return i + 5 < n_ && code_[i] == '(' && (code_[i + 1] == '-' || code_[i + 1] == '+') && code_[i + 2] == '#' &&
-         code_[i + 3] == '@' && code_[i + 4] == '%' && code_[i + 5] == ')';
+  return i + 5 < length_ && IsBackMarker(code_[i]) && IsKind(code_[i + 1], CommandKind::Change) &&
+         IsKind(code_[i + 2], CommandKind::Skip) && IsForwardJump(code_[i + 3]) && IsBackJump(code_[i + 4]) &&
+         IsForwardMarker(code_[i + 5]);
 }
 
 // The clear idiom from the "(" at i: a Clear at the entry after the "(", as
@@ -383,239 +626,148 @@ bool Translator::ClearAt(std::uint32_t i) const {
 // cell ends at 0 there, and the changes between are stored over. Returns
 // the index of the last command it took.
 std::uint32_t Translator::ClearIdiom(std::uint32_t i) {
-  if (!ClearAt(i) || skipEntry_ != kNoEntry) return i;
+  if (!ClearAt(i) || targets_.SkipPending()) return i;
   // A change of the cell just before is dead too, and the Clear makes the
   // cell exist itself.
-  Take(off_);
-  Settle();
-  if (seg_.empty() && low_ == off_ && high_ == off_) {
-    low_ = kHalf;
-    high_ = -kHalf;
-  }
-  StartBlock(i + 1);
+  segment_.TakeChange(segment_.Offset());
+  segment_.Settle();
+  segment_.ForgetLoneTouch();
+  BeginBlock(i + 1);
   program_.ops.push_back(MakeOp(OpCode::Clear));
-  blockStart_ = false;
+  segment_.StartAt(segment_.Source());
   std::uint32_t last = i + 5;  // the ")" of the last clear taken
-  Bookkeep(last);
-  while (entry_ == kNoEntry) {  // no jump lands after the ")"
+  targets_.Mark(last, code_[last]);
+  while (targets_.Next() == kNoEntry) {  // no jump lands after the ")"
     std::uint32_t next = last + 1;
-    while (next < n_ && (code_[next] == '+' || code_[next] == '-')) ++next;
+    while (next < length_ && IsKind(code_[next], CommandKind::Change)) ++next;
     if (!ClearAt(next)) break;
-    lastOpen_ = next;  // its entry is the same Clear
-    openTaken_ = false;
+    targets_.MergeBackMarker(next);  // its entry is the same Clear
     last = next + 5;
   }
-  source_ = last + 1;
+  segment_.StartAt(last + 1);
   return last;
 }
 
 // "# @ % )": the "#" keeps the "@" from leaving while the cell is not 0, and
 // the "%" goes back; at 0 the run goes on after the ")".
 void Translator::LoopTail(std::uint32_t i, std::uint32_t target) {
-  Touch(off_);
-  Settle();
-  if (blockStart_ && target == block_ && off_ == 0 && pure_) {
-    WholeLoop(Take(0));
-    source_ = i + 4;
+  segment_.Touch(segment_.Offset());
+  segment_.Settle();
+  if (segment_.StartsBlock() && target == segment_.Block() && segment_.Offset() == 0 && segment_.Pure()) {
+    std::uint32_t block = segment_.Block();
+    std::uint32_t op = OpCount();
+    // Nothing jumps to a whole loop, but a run that goes command by command
+    // through it comes back to it, and should not stay slow.
+    if (shaper_.Emit(segment_, segment_.TakeChange(0), program_)) targets_.List(block, op);
+    segment_.StartAt(i + 4);
     return;
   }
-  CloseWithTest(MakeOp(OpCode::JumpIfNonZero), i + 4);
-  JumpTo(target);
+  segment_.CloseWithTest(program_, MakeOp(OpCode::JumpIfNonZero), i + 4);
+  targets_.PointJump(OpCount() - 1, target, segment_.Source());
 }
 
-// The open segment, which started at the loop's entry, is the body of a loop
-// on the cell under the head and returns to it; it holds only changes and
-// guarded changes. Emits it as a whole loop, or as a Clear when all it does
-// is count that cell to 0 by an odd step.
-void Translator::WholeLoop(std::uint8_t tailAdd) {
-  LoopShape shape{};
-  shape.low = static_cast<std::int16_t>(low_);
-  shape.high = static_cast<std::int16_t>(high_);
-  shape.source = block_;
-  // What each guard sees in an iteration in which none has fired: the
-  // changes of its cell before it. The guards' ops are not emitted, so they
-  // keep it in place of their change.
-  std::uint8_t* sums = sums_.data() + kHalf;
-  std::uint32_t* place = guards_.data() + kHalf;
-  for (Op& op : seg_) {
-    sums[op.off] = static_cast<std::uint8_t>(sums[op.off] + op.a);
-    op.a = sums[op.off];
-    ++place[op.off];
-  }
-  AddDelta(0, tailAdd);
-  // The cells: those with guards first, each with its guards' places in
-  // the loop's list, then the others that change, and the counter.
-  std::vector<LoopCell>& cells = program_.loopCells;
-  std::vector<LoopGuard>& guards = program_.loopGuards;
-  shape.cellsBegin = static_cast<std::uint32_t>(cells.size());
-  shape.guardsBegin = static_cast<std::uint32_t>(guards.size());
-  shape.endsBegin = static_cast<std::uint32_t>(program_.loopGuardEnds.size());
-  // place[off] counts the cell's guards, then (marked) gives the next place
-  // for one of them.
-  constexpr std::uint32_t kPlaced = 0x80000000u;
-  std::uint32_t placed = 0;
-  for (const Op& op : seg_) {
-    std::uint32_t& at = place[op.off];
-    if (at & kPlaced) continue;
-    if (op.off == 0) shape.counter = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
-    cells.push_back({static_cast<std::int16_t>(op.off), static_cast<std::uint8_t>(sums[op.off] + Delta(op.off))});
-    placed += at;
-    program_.loopGuardEnds.push_back(static_cast<std::uint16_t>(placed));
-    at = (placed - at) | kPlaced;
-  }
-  shape.guarded = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
-  guards.resize(guards.size() + placed);
-  for (const Op& op : seg_) guards[shape.guardsBegin + (place[op.off]++ & ~kPlaced)] = {op.a, static_cast<std::uint8_t>(op.b)};
-  for (std::int32_t off = low_; off <= high_; ++off) {
-    std::uint8_t step = static_cast<std::uint8_t>(sums[off] + Take(off));
-    if (!place[off] && (step || off == 0)) {
-      if (off == 0) shape.counter = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
-      cells.push_back({static_cast<std::int16_t>(off), step});
+// The command at `i`, which a "#" before it guards.
+void Translator::TranslateGuarded(std::uint32_t i, std::uint8_t c) {
+  const std::int32_t off = segment_.Offset();
+  Command command = CommandOf(c);
+  switch (command.kind) {
+    case CommandKind::Change: {
+      Op op = MakeOp(OpCode::CondAdd, off, segment_.TakeChange(off));
+      op.b = static_cast<std::uint8_t>(command.way);
+      segment_.Push(op, true);
+      break;
     }
-    sums[off] = 0;
-    place[off] = 0;
+    case CommandKind::Marker: targets_.Mark(i, c); break;
+    case CommandKind::Move: {
+      Op op = MakeOp(OpCode::CondMove);
+      op.b = static_cast<std::uint16_t>(command.way);
+      segment_.CloseWithTest(program_, op, i + 1);
+      break;
+    }
+    case CommandKind::Output: segment_.Push(MakeOp(OpCode::OutputIfZero, off, segment_.TakeChange(off)), false); break;
+    case CommandKind::Input: segment_.Input(true); break;
+    case CommandKind::Jump:
+      if (command.way < 0) {
+        std::uint32_t target = targets_.BackTarget(i);
+        segment_.CloseWithTest(program_, MakeOp(OpCode::JumpIfZero), i + 1);
+        targets_.PointJump(OpCount() - 1, target, segment_.Source());
+      } else {
+        segment_.CloseWithTest(program_, MakeOp(OpCode::JumpIfZero), i + 1);
+        targets_.SeekForwardMarker(OpCount() - 1);
+      }
+      break;
+    case CommandKind::Skip:
+    case CommandKind::None: break;  // "#" (skipped or run, it sets nothing) or no command at all
   }
-  shape.cells = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
-
-  if (placed == 0 && low_ == 0 && high_ == 0 && (cells[shape.cellsBegin].step & 1)) {
-    cells.resize(shape.cellsBegin);  // no guards: no guard ends either
-    program_.ops.push_back(MakeOp(OpCode::Clear));
-  } else {
-    Op loop = MakeOp(OpCode::Loop);
-    loop.x = static_cast<std::int32_t>(program_.loops.size());
-    program_.loops.push_back(shape);
-    // Nothing jumps here, but a run that goes command by command through the
-    // loop comes back to it, and should not stay slow.
-    Taken(block_, static_cast<std::uint32_t>(program_.ops.size()));
-    program_.ops.push_back(loop);
-  }
-  ResetSegment();
 }
 
 // The "#" at i and, unless an entry follows it, the command it guards.
 // Returns the index of the last command it took.
-std::uint32_t Translator::Guard(std::uint32_t i) {
-  Touch(off_);
-  if (i + 1 >= n_) return i;
-  if (IsEntry(i + 1)) {
-    CloseWithTest(MakeOp(OpCode::JumpIfNonZero), i + 1);
-    JumpTo(i + 2);
-    skipEntry_ = i + 2;
+std::uint32_t Translator::TranslateSkip(std::uint32_t i) {
+  segment_.Touch(segment_.Offset());
+  if (i + 1 >= length_) return i;
+  if (i + 1 == targets_.Next()) {
+    segment_.CloseWithTest(program_, MakeOp(OpCode::JumpIfNonZero), i + 1);
+    targets_.PointJump(OpCount() - 1, i + 2, segment_.Source());
+    targets_.SkipTo(i + 2);
     return i;
   }
-  std::uint32_t next = i + 1;
-  switch (code_[next]) {
-    case '+':
-    case '-': {
-      Op op = MakeOp(OpCode::CondAdd, off_, Take(off_));
-      op.b = code_[next] == '+' ? 1 : 255;
-      seg_.push_back(op);
-      break;
-    }
-    case '(':
-    case ')':
-      Bookkeep(next);
-      break;
-    case '<':
-    case '>': {
-      Op op = MakeOp(OpCode::CondMove);
-      op.b = code_[next] == '>' ? 1 : 0xFFFF;
-      CloseWithTest(op, i + 2);
-      break;
-    }
-    case '.':
-      pure_ = false;
-      seg_.push_back(MakeOp(OpCode::OutputIfZero, off_, Take(off_)));
-      break;
-    case ',':
-      Input(true);
-      break;
-    case '%': {
-      std::uint32_t target = BackTarget(next);
-      CloseWithTest(MakeOp(OpCode::JumpIfZero), i + 2);
-      JumpTo(target);
-      break;
-    }
-    case '@':
-      if (i + 3 < n_ && code_[i + 2] == '%' && code_[i + 3] == ')') {
-        LoopTail(i, BackTarget(i + 2));
-        return i + 2;
-      }
-      CloseWithTest(MakeOp(OpCode::JumpIfZero), i + 2);
-      Seek();
-      break;
-    default:
-      break;  // "#" (skipped or run, it sets nothing) or no command at all
+  if (IsForwardJump(code_[i + 1]) && i + 3 < length_ && IsBackJump(code_[i + 2]) && IsForwardMarker(code_[i + 3])) {
+    LoopTail(i, targets_.BackTarget(i + 2));
+    return i + 2;
   }
-  return next;
+  TranslateGuarded(i + 1, code_[i + 1]);
+  return i + 1;
 }
 
 // The command at i, one that is neither a move nor a change. Returns the
 // index of the last command it took.
-std::uint32_t Translator::Other(std::uint32_t i) {
-  switch (code_[i]) {
-    case '.': Output(); break;
-    case ',': Input(false); break;
-    case '(':
-      Bookkeep(i);
-      return ClearIdiom(i);
-    case ')': Bookkeep(i); break;
-    case '@': {
-      Op jump = MakeOp(OpCode::Jump);
-      jump.x = off_;
-      Close(jump, true, i + 1);
-      Seek();
-      dead_ = true;
+std::uint32_t Translator::TranslateOther(std::uint32_t i) {
+  const std::uint8_t c = code_[i];
+  switch (CommandOf(c).kind) {
+    case CommandKind::Output: segment_.Output(); break;
+    case CommandKind::Input: segment_.Input(false); break;
+    case CommandKind::Marker:
+      targets_.Mark(i, c);
+      if (IsBackMarker(c)) return ClearIdiom(i);
       break;
-    }
-    case '%': {
-      std::uint32_t target = BackTarget(i);
-      Op jump = MakeOp(OpCode::Jump);
-      jump.x = off_;
-      Close(jump, true, i + 1);
-      JumpTo(target);
-      dead_ = true;
+    case CommandKind::Jump:
+      if (IsForwardJump(c)) {
+        CloseWithJump(segment_.Offset(), i + 1);
+        targets_.SeekForwardMarker(OpCount() - 1);
+      } else {
+        std::uint32_t target = targets_.BackTarget(i);
+        CloseWithJump(segment_.Offset(), i + 1);
+        targets_.PointJump(OpCount() - 1, target, segment_.Source());
+      }
       break;
-    }
-    case '#': return Guard(i);
+    case CommandKind::Skip: return TranslateSkip(i);
     default: break;
   }
   return i;
 }
 
 Program Translator::Run() {
-  // Room for as many ops and entries as programs usually make from this
-  // many commands, reserved at once rather than grown: the pages of it that
-  // are not used are never touched, and those that are, only once.
-  std::size_t most = std::min<std::size_t>(n_, kReserveLimit);
-  program_.ops.reserve(most / 2 + 16);
-  program_.rows.reserve(most / 2);
-  program_.loopCells.reserve(most / 8);
-  program_.loopGuards.reserve(most / 8);
-  program_.loopGuardEnds.reserve(most / 8);
-  for (std::uint32_t i = 0; i < n_;) {
-    if (i == entry_) StartBlock(i);
+  Reserve();
+  for (std::uint32_t i = 0; i < length_;) {
+    if (i == targets_.Next()) BeginBlock(i);
     if (dead_) {
-      Bookkeep(i++);  // nothing here runs, but the markers count
+      targets_.Mark(i, code_[i]);  // nothing here runs, but the markers count
+      ++i;
       continue;
     }
-    i = Stretch(i, std::min({entry_, n_, source_ + kMaxSegmentCommands}));
-    if (i >= n_ || i == entry_) continue;
-    if (!kCommands.other[code_[i]] || seg_.size() >= kMaxSegmentOps) {
+    i = segment_.Stretch(code_, i, std::min({targets_.Next(), length_, segment_.Source() + kMaxSegmentCommands}));
+    if (i >= length_ || i == targets_.Next()) continue;
+    if (!kStraightLine.other[code_[i]] || segment_.Full()) {
       CloseFallThrough(i);  // out of the window, or a long segment: a fresh one
       continue;
     }
-    i = Other(i) + 1;
+    i = TranslateOther(i) + 1;
   }
-  if (!dead_) CloseFallThrough(n_);
-  std::uint32_t end = static_cast<std::uint32_t>(program_.ops.size());
+  if (!dead_) CloseFallThrough(length_);
+  std::uint32_t end = OpCount();
   program_.ops.push_back(MakeOp(OpCode::End));
-  // Jumps to the end of the code, or to a ")" that never comes, end the run.
-  for (std::uint32_t op : seeking_) program_.ops[op].y = end;
-  for (const Fixup& f : ahead_) program_.ops[f.op].y = end;
-  if (!std::is_sorted(program_.entries.begin(), program_.entries.end()))
-    std::sort(program_.entries.begin(), program_.entries.end());
-  program_.entries.push_back({n_, end});
+  targets_.Finish(end, length_);
   return std::move(program_);
 }
 
