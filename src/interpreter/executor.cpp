@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "interpreter/commands.h"
 #include "interpreter/opcodes.inc"
 #include "runtime/app.h"
 
@@ -64,10 +65,10 @@ Executor::Executor(const CodeStore& code, Tape& tape, CommandPort& port, Int hea
     : program_(Translate(code)), tape_(tape), port_(port), head_(head) {
   std::uint32_t cells = 0;
   for (const LoopShape& shape : program_.loops) cells = std::max<std::uint32_t>(cells, shape.cells);
-  loopBase_.resize(cells);
-  loopStep_.resize(cells);
-  loopLink_.resize(cells);
-  loopDay_.fill(-1);
+  loopScratch_.base.resize(cells);
+  loopScratch_.step.resize(cells);
+  loopScratch_.link.resize(cells);
+  loopScratch_.day.fill(-1);
 }
 
 void Executor::WriteCell(std::uint8_t value, Int times) {
@@ -101,109 +102,152 @@ bool Executor::Tick() { return port_.Tick(); }
 // run, so the cells wait in a calendar of 256 days. A cell that a firing
 // brings back to the value it had before is caught in a loop of its own: it
 // fires alike in every iteration from then on and keeps that value.
+class Executor::LoopRun {
+ public:
+  LoopRun(const Program& program, const LoopShape& shape, LoopScratch& scratch)
+      : cells_(program.loopCells.data() + shape.cellsBegin),
+        guards_(program.loopGuards.data() + shape.guardsBegin),
+        ends_(program.loopGuardEnds.data() + shape.endsBegin),
+        count_(shape.cells),
+        guarded_(shape.guarded),
+        counter_(shape.counter),
+        base_(scratch.base.data()),
+        step_(scratch.step.data()),
+        link_(scratch.link.data()),
+        day_(scratch.day) {}
+
+  /// Runs the loop from its start for at most `rounds` days, the head's
+  /// cell at `head`; adds the work done to `work`.
+  LoopEnd Run(std::uint8_t* head, Long rounds, Long& work);
+
+ private:
+  static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+
+  std::uint32_t FirstGuard(std::uint32_t c) const { return c == 0 ? 0u : std::uint32_t{ends_[c - 1]}; }
+  /// The cell `c` at the start of iteration `t`.
+  std::uint8_t Value(std::uint32_t c, std::uint32_t t) const {
+    return static_cast<std::uint8_t>(base_[c] + t * step_[c]);
+  }
+  /// Puts the cell `c` on the day of its first firing from iteration `t` on.
+  void Schedule(std::uint32_t c, std::uint32_t t);
+  /// The first iteration from `t` on with cells to fire, or kNone.
+  std::uint32_t NextDay(std::uint32_t t) const;
+  /// The first iteration from `t` on at whose end the counter reads 0, or
+  /// kNone.
+  std::uint32_t LastIteration(std::uint32_t t) const {
+    Int j = FirstZero(Value(counter_, t + 1), step_[counter_]);
+    return j == kNever ? kNone : t + static_cast<std::uint32_t>(j);
+  }
+  /// Iteration `t` for the cells on its day; whether the counter was one.
+  bool FireDay(std::uint32_t t, Long& work);
+  /// Stores every cell's value at the start of iteration `t` and empties
+  /// the calendar.
+  void Finish(std::uint8_t* head, std::uint32_t t);
+
+  const LoopCell* cells_;
+  const LoopGuard* guards_;
+  const std::uint16_t* ends_;
+  const std::uint32_t count_, guarded_, counter_;
+  std::uint8_t* base_;   // value before iteration 0, as firings changed it
+  std::uint8_t* step_;   // change per iteration: the cell's, or 0 once caught
+  std::int32_t* link_;   // the next cell on the same day
+  std::array<std::int32_t, 256>& day_;  // first cell per day, -1 for none
+  std::array<std::uint64_t, 4> busy_{};  // the days with cells
+};
+
+void Executor::LoopRun::Schedule(std::uint32_t c, std::uint32_t t) {
+  std::uint32_t first = kNone;
+  std::uint8_t v = Value(c, t);
+  for (std::uint32_t g = FirstGuard(c); g < ends_[c]; ++g) {
+    Int j = FirstZero(static_cast<std::uint8_t>(v + guards_[g].before), step_[c]);
+    if (j != kNever) first = std::min(first, t + static_cast<std::uint32_t>(j));
+  }
+  if (first == kNone) return;
+  std::uint32_t d = first & 255;
+  link_[c] = day_[d];
+  day_[d] = static_cast<std::int32_t>(c);
+  busy_[d >> 6] |= std::uint64_t{1} << (d & 63);
+}
+
+std::uint32_t Executor::LoopRun::NextDay(std::uint32_t t) const {
+  std::uint32_t from = t & 255;
+  for (std::uint32_t k = 0; k <= 4; ++k) {
+    std::uint32_t w = ((from >> 6) + k) & 3;
+    std::uint64_t bits = busy_[w];
+    if (k == 0) bits &= ~std::uint64_t{0} << (from & 63);
+    if (k == 4) bits &= (std::uint64_t{1} << (from & 63)) - 1;
+    if (bits) return t + (((w << 6) + static_cast<std::uint32_t>(std::countr_zero(bits)) - from) & 255);
+  }
+  return kNone;
+}
+
+bool Executor::LoopRun::FireDay(std::uint32_t t, Long& work) {
+  bool counterFired = false;
+  std::uint32_t d = t & 255;
+  std::int32_t c = day_[d];
+  day_[d] = -1;
+  busy_[d >> 6] &= ~(std::uint64_t{1} << (d & 63));
+  for (; c >= 0;) {
+    std::uint32_t cell = static_cast<std::uint32_t>(c);
+    c = link_[cell];
+    // Iteration `t` for this cell: guards in body order, each seeing the
+    // changes of those that fired before it.
+    std::uint8_t v = Value(cell, t), extra = 0;
+    for (std::uint32_t g = FirstGuard(cell); g < ends_[cell]; ++g)
+      if (static_cast<std::uint8_t>(v + guards_[g].before + extra) == 0)
+        extra = static_cast<std::uint8_t>(extra + guards_[g].change);
+    if (static_cast<std::uint8_t>(step_[cell] + extra) == 0) {
+      base_[cell] = v;  // caught: the same value for good
+      step_[cell] = 0;
+    } else {
+      base_[cell] = static_cast<std::uint8_t>(base_[cell] + extra);
+      Schedule(cell, t + 1);
+    }
+    counterFired = counterFired || cell == counter_;
+    work += ends_[cell] - FirstGuard(cell) + 1;
+  }
+  return counterFired;
+}
+
+void Executor::LoopRun::Finish(std::uint8_t* head, std::uint32_t t) {
+  for (std::uint32_t c = 0; c < count_; ++c) head[cells_[c].off] = Value(c, t);
+  for (std::uint32_t w = 0; w < 4; ++w)
+    for (std::uint64_t bits = busy_[w]; bits; bits &= bits - 1)
+      day_[(w << 6) + static_cast<std::uint32_t>(std::countr_zero(bits))] = -1;
+}
+
+Executor::LoopEnd Executor::LoopRun::Run(std::uint8_t* head, Long rounds, Long& work) {
+  for (std::uint32_t c = 0; c < count_; ++c) {
+    base_[c] = head[cells_[c].off];
+    step_[c] = cells_[c].step;
+  }
+  for (std::uint32_t c = 0; c < guarded_; ++c) Schedule(c, 0);
+  work += guarded_ + 1;
+  std::uint32_t last = LastIteration(0);
+  std::uint32_t done = 0;  // iterations run
+  for (Long round = 0; round < rounds; ++round) {
+    std::uint32_t firing = NextDay(done);
+    std::uint32_t next = std::min(firing, last);
+    if (next == kNone) return LoopEnd::Never;
+    bool counterFired = firing == next && FireDay(next, work);
+    done = next + 1;
+    if (next == last || counterFired) {
+      if (Value(counter_, done) == 0) {
+        Finish(head, done);
+        return LoopEnd::Done;
+      }
+      last = LastIteration(done);
+    }
+  }
+  Finish(head, done);
+  return LoopEnd::Later;
+}
+
 Executor::LoopEnd Executor::RunLoop(const LoopShape& shape, std::uint8_t* head, Long& work) {
-  constexpr std::uint32_t kNone = 0xFFFFFFFF;
   // Rounds before the run may tick: each takes at most 256 iterations, so
   // the iteration count stays far from wrapping.
   const Long rounds = std::min<Long>(tickInterval_, 1024);
-  const LoopCell* cells = program_.loopCells.data() + shape.cellsBegin;
-  const LoopGuard* guards = program_.loopGuards.data() + shape.guardsBegin;
-  const std::uint16_t* ends = program_.loopGuardEnds.data() + shape.endsBegin;
-  auto guardsOf = [&](std::uint32_t c) { return c == 0 ? 0u : std::uint32_t{ends[c - 1]}; };
-  const std::uint32_t count = shape.cells;
-  const std::uint32_t counter = shape.counter;
-  std::uint8_t* base = loopBase_.data();  // value before iteration 0, as firings changed it
-  std::uint8_t* step = loopStep_.data();  // change per iteration: the cell's, or 0 once caught
-  std::int32_t* link = loopLink_.data();  // the next cell on the same day
-  std::array<std::int32_t, 256>& day = loopDay_;  // first cell per day, -1 for none
-  std::array<std::uint64_t, 4> busy{};     // the days with cells
-  auto value = [&](std::uint32_t c, std::uint32_t t) {  // at the start of iteration t
-    return static_cast<std::uint8_t>(base[c] + t * step[c]);
-  };
-  auto schedule = [&](std::uint32_t c, std::uint32_t t) {  // the first firing from iteration t on
-    std::uint32_t first = kNone;
-    std::uint8_t v = value(c, t);
-    for (std::uint32_t g = guardsOf(c); g < ends[c]; ++g) {
-      Int j = FirstZero(static_cast<std::uint8_t>(v + guards[g].before), step[c]);
-      if (j != kNever) first = std::min(first, t + static_cast<std::uint32_t>(j));
-    }
-    if (first == kNone) return;
-    std::uint32_t d = first & 255;
-    link[c] = day[d];
-    day[d] = static_cast<std::int32_t>(c);
-    busy[d >> 6] |= std::uint64_t{1} << (d & 63);
-  };
-  auto nextDay = [&](std::uint32_t t) {  // the first iteration from t on with cells, or kNone
-    std::uint32_t from = t & 255;
-    for (std::uint32_t k = 0; k <= 4; ++k) {
-      std::uint32_t w = ((from >> 6) + k) & 3;
-      std::uint64_t bits = busy[w];
-      if (k == 0) bits &= ~std::uint64_t{0} << (from & 63);
-      if (k == 4) bits &= (std::uint64_t{1} << (from & 63)) - 1;
-      if (bits) return t + (((w << 6) + static_cast<std::uint32_t>(std::countr_zero(bits)) - from) & 255);
-    }
-    return kNone;
-  };
-  auto lastIteration = [&](std::uint32_t t) {  // the first from t on at whose end the counter reads 0
-    Int j = FirstZero(value(counter, t + 1), step[counter]);
-    return j == kNever ? kNone : t + static_cast<std::uint32_t>(j);
-  };
-  auto finish = [&](std::uint32_t t) {
-    for (std::uint32_t c = 0; c < count; ++c) head[cells[c].off] = value(c, t);
-    for (std::uint32_t w = 0; w < 4; ++w)
-      for (std::uint64_t bits = busy[w]; bits; bits &= bits - 1)
-        day[(w << 6) + static_cast<std::uint32_t>(std::countr_zero(bits))] = -1;
-  };
-
-  for (std::uint32_t c = 0; c < count; ++c) {
-    base[c] = head[cells[c].off];
-    step[c] = cells[c].step;
-  }
-  for (std::uint32_t c = 0; c < shape.guarded; ++c) schedule(c, 0);
-  work += shape.guarded + 1;
-  std::uint32_t last = lastIteration(0);
-  std::uint32_t done = 0;  // iterations run
-  for (Long round = 0; round < rounds; ++round) {
-    std::uint32_t firing = nextDay(done);
-    std::uint32_t next = std::min(firing, last);
-    if (next == kNone) return LoopEnd::Never;
-    bool counterFired = false;
-    if (firing == next) {
-      std::uint32_t d = next & 255;
-      std::int32_t c = day[d];
-      day[d] = -1;
-      busy[d >> 6] &= ~(std::uint64_t{1} << (d & 63));
-      for (; c >= 0;) {
-        std::uint32_t cell = static_cast<std::uint32_t>(c);
-        c = link[cell];
-        // Iteration `next` for this cell: guards in body order, each seeing
-        // the changes of those that fired before it.
-        std::uint8_t v = value(cell, next), extra = 0;
-        for (std::uint32_t g = guardsOf(cell); g < ends[cell]; ++g)
-          if (static_cast<std::uint8_t>(v + guards[g].before + extra) == 0)
-            extra = static_cast<std::uint8_t>(extra + guards[g].change);
-        if (static_cast<std::uint8_t>(step[cell] + extra) == 0) {
-          base[cell] = v;  // caught: the same value for good
-          step[cell] = 0;
-        } else {
-          base[cell] = static_cast<std::uint8_t>(base[cell] + extra);
-          schedule(cell, next + 1);
-        }
-        counterFired = counterFired || cell == counter;
-        work += ends[cell] - guardsOf(cell) + 1;
-      }
-    }
-    done = next + 1;
-    if (next == last || counterFired) {
-      if (value(counter, done) == 0) {
-        finish(done);
-        return LoopEnd::Done;
-      }
-      last = lastIteration(done);
-    }
-  }
-  finish(done);
-  return LoopEnd::Later;
+  return LoopRun(program_, shape, loopScratch_).Run(head, rounds, work);
 }
 
 // The commands one by one, as they stand in the code: no position is
@@ -226,26 +270,29 @@ std::uint32_t Executor::RunStepwise(std::uint32_t index) {
       skip = false;
       continue;
     }
-    switch (code[i]) {
-      case '+': tape_.Write(head_, static_cast<std::uint8_t>(tape_.Read(head_) + 1)); break;
-      case '-': tape_.Write(head_, static_cast<std::uint8_t>(tape_.Read(head_) - 1)); break;
-      case '.': WriteCell(static_cast<std::uint8_t>(tape_.Read(head_)), 1); break;
-      case ',': tape_.Write(head_, static_cast<std::uint8_t>(port_.ReadFirstCode())); break;
-      case '<': head_ = WrappingAdd(head_, -1); break;
-      case '>': head_ = WrappingAdd(head_, 1); break;
-      case '#': skip = tape_.Read(head_) != 0; break;
-      case '@':
-        do ++i;
-        while (i < length && code[i] != ')');
-        if (i >= length) return program_.EntryAt(length);
+    const Command command = CommandOf(code[i]);
+    switch (command.kind) {
+      case CommandKind::Change:
+        tape_.Write(head_, static_cast<std::uint8_t>(tape_.Read(head_) + command.way));
         break;
-      case '%':
-        while (i > 0) {
-          --i;
-          if (i == 0 || code[i] == '(') break;
+      case CommandKind::Move: head_ = WrappingAdd(head_, command.way); break;
+      case CommandKind::Output: WriteCell(static_cast<std::uint8_t>(tape_.Read(head_)), 1); break;
+      case CommandKind::Input: tape_.Write(head_, static_cast<std::uint8_t>(port_.ReadFirstCode())); break;
+      case CommandKind::Skip: skip = tape_.Read(head_) != 0; break;
+      case CommandKind::Jump:
+        if (command.way > 0) {
+          do ++i;
+          while (i < length && !IsCommand(code[i], CommandKind::Marker, +1));
+          if (i >= length) return program_.EntryAt(length);
+        } else {
+          while (i > 0) {
+            --i;
+            if (i == 0 || IsCommand(code[i], CommandKind::Marker, -1)) break;
+          }
         }
         break;
-      default: break;
+      case CommandKind::Marker:
+      case CommandKind::None: break;
     }
   }
 }

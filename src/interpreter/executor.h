@@ -90,13 +90,19 @@ class Executor {
   /// after a while (between two iterations) to let the run tick. Adds the
   /// work it did to `work`.
   LoopEnd RunLoop(const LoopShape& shape, std::uint8_t* head, Long& work);
+  class LoopRun;
+  /// What a whole loop's run works in, per cell of the largest loop, kept
+  /// from one run to the next.
+  struct LoopScratch {
+    std::vector<std::uint8_t> base;
+    std::vector<std::uint8_t> step;
+    std::vector<std::int32_t> link;
+    std::array<std::int32_t, 256> day;
+  };
   void WriteCell(std::uint8_t value, Int times);
 
   Program program_;
-  std::vector<std::uint8_t> loopBase_;  // per cell of the loop running
-  std::vector<std::uint8_t> loopStep_;
-  std::vector<std::int32_t> loopLink_;
-  std::array<std::int32_t, 256> loopDay_;
+  LoopScratch loopScratch_;
   Tape& tape_;
   CommandPort& port_;
   Int head_;
