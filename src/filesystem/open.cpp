@@ -66,11 +66,10 @@ Int CloseSeekable(const Ref<TStream>& stream) {
 }
 
 void StartFileSystemModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  StartStdlibModule();
-  StartBankStreamModule();
-  ModuleStarted("file system");
+  StartOnce<"file system">([] {
+    StartStdlibModule();
+    StartBankStreamModule();
+  });
 }
 
 }  // namespace corvid

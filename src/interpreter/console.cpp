@@ -47,11 +47,10 @@ Ref<String> PromptLine(const Ref<String>& prompt) {
 }
 
 void StartConsoleModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  StartTextStreamModule();
-  Console() = TTextStream::Create(MakeRef<TCStandardIO>(), TTextStream::UTF8);
-  ModuleStarted("console");
+  StartOnce<"console">([] {
+    StartTextStreamModule();
+    Console() = TTextStream::Create(MakeRef<TCStandardIO>(), TTextStream::UTF8);
+  });
 }
 
 }  // namespace corvid

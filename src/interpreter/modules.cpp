@@ -13,37 +13,32 @@
 namespace corvid {
 
 void StartBasicModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  StartMathModule();
-  StartBankModule();
-  StartRandomModule();
-  StartSocketModule();
-  StartRamStreamModule();
-  StartBankStreamModule();
-  StartXEndianModule();
-  StartSocketStreamModule();
-  StartHttpModule();
-  StartConsoleModule();
-  StartListModule();
-  StartFileSystemModule();
-  ModuleStarted("basic");
+  StartOnce<"basic">([] {
+    StartMathModule();
+    StartBankModule();
+    StartRandomModule();
+    StartSocketModule();
+    StartRamStreamModule();
+    StartBankStreamModule();
+    StartXEndianModule();
+    StartSocketStreamModule();
+    StartHttpModule();
+    StartConsoleModule();
+    StartListModule();
+    StartFileSystemModule();
+  });
 }
 
 void StartLegacyStringModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  StartBasicModule();
-  ModuleStarted("legacy string");
+  StartOnce<"legacy string">([] { StartBasicModule(); });
 }
 
 void StartProgramModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  StartRuntimeModule();
-  StartFileSystemModule();
-  StartLegacyStringModule();
-  ModuleStarted("program");
+  StartOnce<"program">([] {
+    StartRuntimeModule();
+    StartFileSystemModule();
+    StartLegacyStringModule();
+  });
 }
 
 }  // namespace corvid

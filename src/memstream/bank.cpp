@@ -257,10 +257,7 @@ Int BankWriteTo(const Ref<TBank>& bank, const Ref<TStream>& stream, Int offset, 
 }
 
 void StartBankModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  StartStreamModule();
-  ModuleStarted("bank");
+  StartOnce<"bank">([] { StartStreamModule(); });
 }
 
 }  // namespace corvid

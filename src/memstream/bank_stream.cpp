@@ -153,19 +153,17 @@ Ref<TRamStream> NewRamStream(std::uint8_t* address, Int size, Int readable, Int 
 }
 
 void StartBankStreamModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  StartBankModule();
-  MakeRef<TBankStreamFactory>();
-  ModuleStarted("bank stream");
+  StartOnce<"bank stream">([] {
+    StartBankModule();
+    MakeRef<TBankStreamFactory>();
+  });
 }
 
 void StartRamStreamModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  StartStreamModule();
-  MakeRef<TRamStreamFactory>();
-  ModuleStarted("RAM stream");
+  StartOnce<"RAM stream">([] {
+    StartStreamModule();
+    MakeRef<TRamStreamFactory>();
+  });
 }
 
 }  // namespace corvid

@@ -108,11 +108,10 @@ Ref<TStream> TXEndianStreamFactory::CreateStream(const Ref<Object>&, const Ref<S
 }
 
 void StartXEndianModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  StartStreamModule();
-  MakeRef<TXEndianStreamFactory>();
-  ModuleStarted("byte-order stream");
+  StartOnce<"byte-order stream">([] {
+    StartStreamModule();
+    MakeRef<TXEndianStreamFactory>();
+  });
 }
 
 }  // namespace corvid

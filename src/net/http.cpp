@@ -207,11 +207,10 @@ Ref<TStream> THTTPStreamFactory::Connect(const Ref<String>& host, Int port) {
 }
 
 void StartHttpModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  StartSocketStreamModule();
-  MakeRef<THTTPStreamFactory>();
-  ModuleStarted("HTTP stream");
+  StartOnce<"HTTP stream">([] {
+    StartSocketStreamModule();
+    MakeRef<THTTPStreamFactory>();
+  });
 }
 
 }  // namespace corvid

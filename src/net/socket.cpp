@@ -253,10 +253,7 @@ Int SelectSockets(Int readCount, Int* readList, Int writeCount, Int* writeList, 
 }
 
 void StartSocketModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  StartStdlibModule();
-  ModuleStarted("socket");
+  StartOnce<"socket">([] { StartStdlibModule(); });
 }
 
 }  // namespace corvid

@@ -119,12 +119,11 @@ Ref<TStream> TSocketStreamFactory::CreateStream(const Ref<Object>&, const Ref<St
 }
 
 void StartSocketStreamModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  StartSocketModule();
-  StartStreamModule();
-  MakeRef<TSocketStreamFactory>();
-  ModuleStarted("socket stream");
+  StartOnce<"socket stream">([] {
+    StartSocketModule();
+    StartStreamModule();
+    MakeRef<TSocketStreamFactory>();
+  });
 }
 
 }  // namespace corvid

@@ -27,42 +27,31 @@ void ModuleStarted(const char* name) { Started().emplace_back(name); }
 const std::vector<std::string>& StartedModules() { return Started(); }
 
 void StartRuntimeModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  ModuleStarted("runtime");
+  StartOnce<"runtime">([] {
+  });
 }
 
 void StartStdlibModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  StartRuntimeModule();
-  // A peer that closes a socket or pipe must give a failed write, not end
-  // the process.
-  platform::IgnoreBrokenPipe();
-  if (platform::StartSockets()) AtEnd(platform::StopSockets);
-  AtEnd(FlushStandardStreams);
-  ModuleStarted("standard-library bindings");
+  StartOnce<"standard-library bindings">([] {
+    StartRuntimeModule();
+    // A peer that closes a socket or pipe must give a failed write, not end
+    // the process.
+    platform::IgnoreBrokenPipe();
+    if (platform::StartSockets()) AtEnd(platform::StopSockets);
+    AtEnd(FlushStandardStreams);
+  });
 }
 
 void StartMathModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  StartRuntimeModule();
-  ModuleStarted("math");
+  StartOnce<"math">([] { StartRuntimeModule(); });
 }
 
 void StartRandomModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  StartRuntimeModule();
-  ModuleStarted("random");
+  StartOnce<"random">([] { StartRuntimeModule(); });
 }
 
 void StartListModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  StartRuntimeModule();
-  ModuleStarted("linked list");
+  StartOnce<"linked list">([] { StartRuntimeModule(); });
 }
 
 }  // namespace corvid

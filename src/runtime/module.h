@@ -1,36 +1,42 @@
 // Once-only start of library modules in their import order.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace corvid {
 
-/// The once-flag of one module's start function:
-///
-///   void StartStreamModule() {
-///     static ModuleFlag flag;
-///     if (!flag.Begin()) return;
-///     StartRuntimeModule();        // imports, in import order
-///     ... create module-level objects ...
-///     ModuleStarted("stream");
-///   }
-///
-/// The flag is set before the imports start, so import cycles end.
-class ModuleFlag {
- public:
-  bool Begin() noexcept {
-    if (started_) return false;
-    started_ = true;
-    return true;
+/// A module's name, as a template argument: each module's StartOnce is an
+/// instantiation of its own, with a flag of its own.
+template <std::size_t N>
+struct ModuleName {
+  char text[N]{};
+  constexpr ModuleName(const char (&name)[N]) {
+    for (std::size_t i = 0; i < N; ++i) text[i] = name[i];
   }
-
- private:
-  bool started_ = false;
 };
 
 /// Records that a module finished starting.
 void ModuleStarted(const char* name);
+
+/// Starts the module `Name` once: the first call sets its flag, runs
+/// `start` (the imports in import order, then the module's own objects) and
+/// records the module as started. The flag is set before the imports
+/// start, so import cycles end; later calls do nothing.
+///
+///   void StartStreamModule() {
+///     StartOnce<"stream">([] { StartRuntimeModule(); });
+///   }
+template <ModuleName Name, class Start>
+void StartOnce(Start start) {
+  static bool started = false;
+  if (started) return;
+  started = true;
+  start();
+  ModuleStarted(Name.text);
+}
+
 /// Names of the modules in the order they finished starting.
 const std::vector<std::string>& StartedModules();
 

@@ -203,11 +203,10 @@ Ref<TStreamStream> TStreamStream::Create(const Ref<TStream>& stream) {
 }
 
 void StartStreamModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  StartRuntimeModule();
-  StartStdlibModule();
-  ModuleStarted("stream");
+  StartOnce<"stream">([] {
+    StartRuntimeModule();
+    StartStdlibModule();
+  });
 }
 
 }  // namespace corvid

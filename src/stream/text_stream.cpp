@@ -412,11 +412,10 @@ Int SaveTextFile(const Ref<String>& text, const Ref<Object>& url) {
 }
 
 void StartTextStreamModule() {
-  static ModuleFlag flag;
-  if (!flag.Begin()) return;
-  StartStreamModule();
-  MakeRef<TTextStreamFactory>();
-  ModuleStarted("text stream");
+  StartOnce<"text stream">([] {
+    StartStreamModule();
+    MakeRef<TTextStreamFactory>();
+  });
 }
 
 }  // namespace corvid
