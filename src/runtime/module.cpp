@@ -27,8 +27,7 @@ void ModuleStarted(const char* name) { Started().emplace_back(name); }
 const std::vector<std::string>& StartedModules() { return Started(); }
 
 void StartRuntimeModule() {
-  StartOnce<"runtime">([] {
-  });
+  StartOnce<"runtime">([] {});
 }
 
 void StartStdlibModule() {

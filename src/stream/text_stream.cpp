@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <type_traits>
 
 #include "runtime/module.h"
 #include "stream/stream_functions.h"
@@ -97,71 +98,49 @@ Int TTextStream::Write(const std::uint8_t* buffer, Int count) {
   return count;
 }
 
-Int TTextStream::ReadByte() {
-  FlushRead();
-  return ReadLine()->ParseInt();
+namespace {
+
+// A typed value on a text stream is a line of its text.
+template <class T>
+T Parse(String& line) {
+  if constexpr (std::is_same_v<T, Long>) return line.ParseLong();
+  else if constexpr (std::is_same_v<T, Float>) return line.ParseFloat();
+  else if constexpr (std::is_same_v<T, Double>) return line.ParseDouble();
+  else return line.ParseInt();
 }
 
-Int TTextStream::WriteByte(Int n) {
+Ref<String> Format(Int n) { return String::FormatInt(n); }
+Ref<String> Format(Long n) { return String::FormatLong(n); }
+Ref<String> Format(Float n) { return String::FormatFloat(n); }
+Ref<String> Format(Double n) { return String::FormatDouble(n); }
+
+}  // namespace
+
+template <class T>
+T TTextStream::ReadValue() {
+  FlushRead();
+  return Parse<T>(*ReadLine());
+}
+
+template <class T>
+Int TTextStream::WriteValue(T n) {
   FlushWrite();
-  WriteLine(String::FormatInt(n));
+  WriteLine(Format(n));
   return 0;
 }
 
-Int TTextStream::ReadShort() {
-  FlushRead();
-  return ReadLine()->ParseInt();
-}
-
-Int TTextStream::WriteShort(Int n) {
-  FlushWrite();
-  WriteLine(String::FormatInt(n));
-  return 0;
-}
-
-Int TTextStream::ReadInt() {
-  FlushRead();
-  return ReadLine()->ParseInt();
-}
-
-Int TTextStream::WriteInt(Int n) {
-  FlushWrite();
-  WriteLine(String::FormatInt(n));
-  return 0;
-}
-
-Long TTextStream::ReadLong() {
-  FlushRead();
-  return ReadLine()->ParseLong();
-}
-
-Int TTextStream::WriteLong(Long n) {
-  FlushWrite();
-  WriteLine(String::FormatLong(n));
-  return 0;
-}
-
-Float TTextStream::ReadFloat() {
-  FlushRead();
-  return ReadLine()->ParseFloat();
-}
-
-Int TTextStream::WriteFloat(Float n) {
-  FlushWrite();
-  WriteLine(String::FormatFloat(n));
-  return 0;
-}
-
-Double TTextStream::ReadDouble() {
-  FlushRead();
-  return ReadLine()->ParseDouble();
-}
-
-Int TTextStream::WriteDouble(Double n) {
-  FlushWrite();
-  WriteLine(String::FormatDouble(n));
-  return 0;
-}
+Int TTextStream::ReadByte() { return ReadValue<Int>(); }
+Int TTextStream::WriteByte(Int n) { return WriteValue(n); }
+Int TTextStream::ReadShort() { return ReadValue<Int>(); }
+Int TTextStream::WriteShort(Int n) { return WriteValue(n); }
+Int TTextStream::ReadInt() { return ReadValue<Int>(); }
+Int TTextStream::WriteInt(Int n) { return WriteValue(n); }
+Long TTextStream::ReadLong() { return ReadValue<Long>(); }
+Int TTextStream::WriteLong(Long n) { return WriteValue(n); }
+Float TTextStream::ReadFloat() { return ReadValue<Float>(); }
+Int TTextStream::WriteFloat(Float n) { return WriteValue(n); }
+Double TTextStream::ReadDouble() { return ReadValue<Double>(); }
+Int TTextStream::WriteDouble(Double n) { return WriteValue(n); }
 
 Int TTextStream::DecodeUtf8() {
   // No validation: a stray continuation byte leads a two-byte form, and a

@@ -98,6 +98,11 @@ class TTextStream final : public TStreamWrapper {
 
   Int DecodeUtf8();
   void Collect(Int unit);
+  /// A typed value as a line of its text, after an open hexadecimal line.
+  template <class T>
+  T ReadValue();
+  template <class T>
+  Int WriteValue(T n);
   void EncodeUtf8(unsigned unit);
   /// The collected units as a String; gives back memory a huge line took.
   Ref<String> TakeCollected();
