@@ -20,6 +20,10 @@ namespace {
 using platform::EntryKind;
 using platform::EntryStatus;
 
+// "<" and ">" are wildcards to Windows' own file look-up, which its status
+// call goes through: a name holding one could report some other file. Such
+// a name is missing here on every system, so that a query means the same
+// everywhere.
 bool Status(const Ref<String>& path, EntryStatus& status) {
   if (Text(path).View().find_first_of(u"<>") != std::u16string_view::npos) return false;
   return platform::PathStatus(SystemName(path), status);

@@ -15,6 +15,10 @@ Ref<String> ChooseCodeFile(const Ref<Array>& args) {
   return args && args->Count() > 1 ? args->At<Ref<String>>(1) : DefaultCodeFile();
 }
 
+// The program runs once in a process. The entry and the body are functions
+// a library user can call as well; a second call (from an end function,
+// say, while the first run is ending) returns at once instead of loading
+// and running the code file again over the first run's console.
 int ProgramEntry() {
   static bool entered = false;
   if (entered) return 0;

@@ -251,21 +251,25 @@ void PutStderr(const Ref<String>& text) {
 Ref<String> GetStdinLine() {
   FlushStdout();  // the program's output before it waits for input
   std::string line;
-  char chunk[256];
+  // The line comes in chunks as C fgets reads them: at most all but one
+  // byte of the chunk. A chunk that full without a line feed leaves the
+  // rest of the line to the next one.
+  constexpr std::size_t kChunk = 256;
+  char chunk[kChunk];
   for (;;) {
-    if (!platform::FileGetLine(chunk, sizeof chunk, platform::StdIn())) break;
-    chunk[sizeof chunk - 1] = 0;
+    if (!platform::FileGetLine(chunk, kChunk, platform::StdIn())) break;
+    chunk[kChunk - 1] = 0;
     std::size_t length = std::strlen(chunk);
     const char* feed = static_cast<const char*>(std::memchr(chunk, '\n', length));
-    std::size_t taken = length;
-    if (feed) {
-      taken = static_cast<std::size_t>(feed - chunk);
-      char last = taken > 0 ? chunk[taken - 1] : 'x';
+    std::size_t taken = feed ? static_cast<std::size_t>(feed - chunk) : length;
+    // One white-space byte just before the line feed (the CR of a CR LF)
+    // belongs to the line's end, not to the line.
+    if (feed && taken > 0) {
+      char last = chunk[taken - 1];
       if (last == ' ' || (last >= '\t' && last <= '\r')) --taken;
     }
     line.append(chunk, taken);
-    // Only a full chunk without a line feed means the line goes on.
-    if (taken <= 254) break;
+    if (feed || length < kChunk - 1) break;
   }
   return FromBytes(line);
 }

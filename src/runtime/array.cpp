@@ -267,6 +267,10 @@ inline bool Before(const Ref<Object>& a, const Ref<Object>& b) {
   return a->Compare(b) < 0;
 }
 
+// Not std::sort: an object's Compare is the program's own code, which need
+// not be a strict weak order, and std::sort may then read past the range.
+// The scans here are bounded whatever the order says.
+//
 // Median-of-three quicksort. The pivot is tracked by position, so it may be
 // exchanged like any element. The smaller part is sorted by recursion and
 // the larger by the loop, which bounds the stack depth by log2(n); after

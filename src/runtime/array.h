@@ -97,7 +97,9 @@ class FunctionRef {
 /// runtime error, an index outside the array raises TArrayBoundsException.
 class Array final : public Object {
  public:
-  // Own operations in class-slot order.
+  // Own operations, virtual, in a fixed order: a new one goes at the end,
+  // so that a subclass built against an older header keeps its table's
+  // layout.
 
   /// Sorts the whole element run in place (a multi-dimensional array as one
   /// flat run); descending when `ascending` is 0. Arrays of arrays and of

@@ -7,7 +7,9 @@
 
 namespace corvid {
 
-/// The caption written above every fault name.
+/// The caption written above every fault name. The same on every system,
+/// since the names below it are the Windows names of the faults: a user or
+/// a script that looks for the report finds it whatever the system.
 inline constexpr char kFaultCaption[] = "Windows exception";
 
 /// The platform's name of `fault` ("EXCEPTION_ACCESS_VIOLATION" ...);

@@ -20,7 +20,9 @@ class TLink : public Object {
  public:
   TLink() = default;
 
-  // Own operations in class-slot order.
+  // Own operations, virtual, in a fixed order: a new one goes at the end,
+  // so that a subclass built against an older header keeps its table's
+  // layout.
 
   /// The stored object; Null once the link was removed.
   virtual Ref<Object> Value();
@@ -56,7 +58,9 @@ class TListEnum : public Object {
  public:
   explicit TListEnum(Ref<TLink> first) noexcept : _link(std::move(first)) {}
 
-  // Own operations in class-slot order.
+  // Own operations, virtual, in a fixed order: a new one goes at the end,
+  // so that a subclass built against an older header keeps its table's
+  // layout.
 
   /// 1 while a value is left, else 0. A walk whose next link was removed
   /// from the list, or whose list was destroyed, has nothing left.
@@ -91,7 +95,9 @@ class TList : public Object {
   /// link outlives the list unless someone holds it.
   ~TList() override;
 
-  // Own operations in class-slot order.
+  // Own operations, virtual, in a fixed order: a new one goes at the end,
+  // so that a subclass built against an older header keeps its table's
+  // layout.
 
   /// Does nothing. Returns 0.
   virtual Int _pad();

@@ -93,7 +93,6 @@ class Ref {
   T* Get() const noexcept { return p_; }
   T* operator->() const noexcept { return p_; }
   T& operator*() const noexcept { return *p_; }
-  /// True unless Null.
   explicit operator bool() const noexcept { return p_ != nullptr; }
   bool IsNull() const noexcept { return p_ == nullptr; }
 

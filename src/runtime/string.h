@@ -30,7 +30,6 @@ class String final : public Object {
   template <class Fill>
   static Ref<String> Build(Int length, Fill&& fill);
 
-  /// Number of code units.
   Int Length() const noexcept { return length_; }
   /// The units; not zero-terminated.
   const char16_t* Data() const noexcept { return data_; }
@@ -46,8 +45,10 @@ class String final : public Object {
   /// address like any object.
   Int Compare(const Ref<Object>& other) override;
 
-  // Operations in class-slot order. Positions are 0-based; a Null string
-  // argument reads as the empty string.
+  // Virtual, and in a fixed order: a new operation goes at the end, so that
+  // a subclass built against an older header keeps its table's layout.
+  // Positions are 0-based; a Null string argument reads as the empty
+  // string.
 
   /// First position >= `start` (negative: 0) where `sub` occurs, or -1. An
   /// empty `sub` is found at `start` when `start` <= Length().
@@ -113,6 +114,9 @@ class String final : public Object {
   /// UTF-8 form, each unit encoded by itself, zero-terminated. Owned by the caller.
   virtual std::unique_ptr<char[]> ToUtf8Z();
 
+  // A string's units live in the same allocation, after the object
+  // (Allocate): deleting one must free that whole block, as allocated, not
+  // the size of a String that a sized global delete would be told.
   static void operator delete(void* p) { ::operator delete(p); }
 
  private:

@@ -25,14 +25,14 @@ constexpr Int kBytesPerHexLine = 32;
 // text stream's decimal line), so characters are cut to 16 bits here.
 Int Unit(unsigned value) { return static_cast<Int>(value & 0xFFFFu); }
 
-Int HexDigit(unsigned value) { return static_cast<Int>(value <= 9 ? value + 48 : value + 55); }
+Int HexDigit(unsigned value) { return static_cast<Int>(value <= 9 ? value + '0' : value - 10 + 'A'); }
 
 // Only 0-9 and A-F mean what they look like; any other byte gives what the
 // formula yields, and the pair is added, not or-ed, before it is cut to a
 // byte, so that a lower-case low digit cannot pass for a capital one.
 unsigned HexValue(Int byte) {
   unsigned b = static_cast<unsigned>(byte);
-  return byte <= 57 ? b - 48u : b - 55u;
+  return byte <= '9' ? b - '0' : b - ('A' - 10);
 }
 
 // The chain hands the protocol over in lower case; it is matched exactly.
