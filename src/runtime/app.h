@@ -35,8 +35,9 @@ const Ref<String>& ProgramFile();
 const Ref<String>& ProgramDir();
 /// "Corvid Application".
 const Ref<String>& ProgramTitle();
-/// Element 0 is the program name as it arrived, then the arguments; each
-/// byte of an argument becomes one code unit.
+/// Element 0 is the program name as it arrived, then the arguments, decoded
+/// as the platform decodes names (on POSIX UTF-8, each byte that is not
+/// UTF-8 as its escape unit; see platform.h).
 const Ref<Array>& ProgramArgs();
 
 /// Directory part of a path with "/" separators: empty when the last
@@ -101,8 +102,8 @@ Int ElapsedMillis();
 /// at once.
 void SleepMillis(Int milliseconds);
 
-/// Value of the environment variable, one unit per byte; the empty string
-/// when it is not set.
+/// Value of the environment variable, decoded as names are; the empty
+/// string when it is not set.
 Ref<String> GetEnv(const Ref<String>& name);
 /// Applies a setting "NAME=VALUE"; "NAME=" removes the variable. The text is
 /// copied. Returns 0, or -1 for a setting without "=" or with an empty or

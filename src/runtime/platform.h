@@ -6,9 +6,12 @@
 // calls the design names. Names (paths, environment variables, command
 // lines) cross the interface as 16-bit code units, as the rest of the system
 // holds text; each half encodes them for its own calls and decodes what the
-// system gives back. A name the system cannot take (one holding a unit that
-// its encoding would turn into a zero, which would end the name early and
-// so name another file) fails the call as a missing name would.
+// system gives back: the Win32 half as 16-bit text for the wide calls, the
+// POSIX half as UTF-8, with each byte that is no part of valid UTF-8 carried
+// as an escape unit (NameByteOfUnit), so that every name the system gives
+// spells the same file again. A name the system cannot take (one holding
+// U+0000, which would end it early and so name another file, or a unit the
+// encoding has no spelling for) fails the call as a missing name would.
 #pragma once
 
 #include <cstddef>
@@ -72,6 +75,11 @@ bool IsTerminal(File* file);
 /// library, ignoring errors. Async-signal-safe.
 void WriteStdoutRaw(const char* bytes, std::size_t count) noexcept;
 void WriteStderrRaw(const char* bytes, std::size_t count) noexcept;
+/// The byte that `unit` carries when it is the escape of a byte of a name
+/// that the system's encoding of names cannot read as text: on POSIX, where
+/// names are UTF-8, U+DC80..U+DCFF for the bytes 0x80..0xFF. -1 for every
+/// other unit, and always on Windows, where names are 16-bit text.
+int NameByteOfUnit(char16_t unit) noexcept;
 
 /// Start-up of the process's own platform state, once, before anything
 /// else here is used: the choice of wide calls, and standard input, output
