@@ -12,8 +12,9 @@
 
 namespace corvid {
 
-/// The process's main routine: installs the platform-fault report, runs the
-/// runtime start (StartApplication), starts the runtime module, then runs
+/// The process's main routine: installs the platform-fault report and the
+/// flush of standard output on a request to end (FlushStdoutInFault), runs
+/// the runtime start (StartApplication), starts the runtime module, then runs
 /// `entry` and returns its result. An error that nothing caught goes to
 /// UnhandledErrorHook, and so does a C++ library exception (as a
 /// TRuntimeException with its text), here or wherever it would otherwise
@@ -70,7 +71,10 @@ bool StdoutIsTerminal();
 /// FlushStdout for where the process ends anyway: a failure is ignored.
 void FlushStdoutQuietly() noexcept;
 /// The pending bytes out with async-signal-safe calls alone, errors
-/// ignored: for the fault report.
+/// ignored: for the fault report, and for a request from outside to end
+/// the process (SIGTERM, SIGINT, SIGHUP; Ctrl+C on Windows), after which
+/// the request ends it as it would have, so that only SIGKILL can lose
+/// output.
 void FlushStdoutInFault() noexcept;
 /// Low 8 bits of each unit to standard output, then a flush. Every unit is
 /// written, a zero unit as a zero byte. Raises as WriteStdout and

@@ -175,6 +175,19 @@ void ArmExitWatchdog(unsigned seconds, int status) noexcept;
 /// the process.
 void IgnoreBrokenPipe();
 
+using EndRequestHandler = void (*)() noexcept;
+/// Has `handler` run first when the process is asked from outside to end,
+/// after which the request ends it as it would have: on POSIX the signals
+/// SIGTERM, SIGINT and SIGHUP, then the signal's default action, so that
+/// the parent sees the signal; on Windows the console's Ctrl+C, Ctrl+Break,
+/// close, logoff and shutdown events, then the system's own end. The
+/// handler runs inside a signal handler (on Windows on a thread of the
+/// system's while the program's thread runs on): async-signal-safe calls
+/// only. A signal that the process was started with ignored stays ignored
+/// (nohup, a shell's background job). False when the requests could not be
+/// routed.
+bool InstallEndRequestHandler(EndRequestHandler handler);
+
 /// A monotonic clock in milliseconds, from an unspecified start.
 std::uint64_t MonotonicMillis();
 /// The platform's millisecond timer (the multimedia timer on Windows): from
