@@ -42,10 +42,10 @@ TEST(Console, NamesAreAnnouncedAsTheyWereTyped) {
     std::string leaf;
     bool exists;
   } cases[] = {
-      {"pr\xC3\xB6g.txt", true},          // UTF-8
-      {"\xF0\x9F\x98\x80.txt", true},     // a character beyond 16 bits
-      {"caf\xE9.txt", true},               // Latin-1, no UTF-8
-      {"\xE2\x82.txt", true},              // a character cut short
+      {"pr\xC3\xB6g.txt", true},       // UTF-8
+      {"\xF0\x9F\x98\x80.txt", true},  // a character beyond 16 bits
+      {"caf\xE9.txt", true},          // Latin-1, no UTF-8
+      {"\xE2\x82.txt", true},         // a character cut short
       {"\xFF", false},
   };
   for (const auto& c : cases) {

@@ -51,10 +51,10 @@ struct Ended {
   int signal = 0;  // 0: it did not end by a signal
 };
 
-// Runs the interpreter on `code` with standard output to a pipe or a file,
-// and once the "Executing" lines stand there, gives the run `settle` to
-// write its numbers (far less than the 50 ms they may wait), then sends
-// `sig`. With `ignored`, the interpreter starts with that signal ignored
+// Runs the interpreter on the program above with standard output to a pipe
+// or a file, and once the "Executing" lines stand there, gives the run 20 ms
+// to write its numbers (they take well under one, and may wait 50), then
+// sends `sig`. With `ignored`, the interpreter starts with that signal ignored
 // (as under nohup), and `sig` is followed by SIGTERM a moment later.
 Ended RunAndSignal(const TempDir& dir, Target target, int sig, bool ignored = false) {
   const std::string code = dir.Write("code.tape", CountdownsThenForever()).string();
@@ -97,7 +97,8 @@ Ended RunAndSignal(const TempDir& dir, Target target, int sig, bool ignored = fa
     }
     char buffer[4096];
     ssize_t got;
-    while ((got = read(pipeFds[0], buffer, sizeof buffer)) > 0) ended.out.append(buffer, static_cast<std::size_t>(got));
+    while ((got = read(pipeFds[0], buffer, sizeof buffer)) > 0)
+      ended.out.append(buffer, static_cast<std::size_t>(got));
   };
   const auto deadline = Clock::now() + std::chrono::seconds(20);
   while (ended.out.find(head) == std::string::npos && Clock::now() < deadline) {

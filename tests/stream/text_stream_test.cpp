@@ -153,10 +153,12 @@ TEST(TextStreamEncoding, SystemTextWritesNamesAsTheirBytes) {
   } cases[] = {
       {u"h\u00E9\u20AC", "h\xC3\xA9\xE2\x82\xAC", "h\xC3\xA9\xE2\x82\xAC"},
       {u"\U0001F600", "\xED\xA0\xBD\xED\xB8\x80", "\xF0\x9F\x98\x80"},
-      {u"\U00010080", "\xED\xA0\x80\xED\xB2\x80", "\xF0\x90\x82\x80"},  // not an escape after a high half
+      // A pair whose low half looks like an escape.
+      {u"\U00010080", "\xED\xA0\x80\xED\xB2\x80", "\xF0\x90\x82\x80"},
       {u"caf\xDCE9", "caf\xED\xB3\xA9", "caf" + escaped},
-      {u"\xD800x", "\xED\xA0\x80x", "\xED\xA0\x80x"},                       // a lone surrogate
-      {u"\xDE00\xD83D", "\xED\xB8\x80\xED\xA0\xBD", "\xED\xB8\x80\xED\xA0\xBD"},  // no pair
+      // Lone surrogates, and a pair the wrong way round.
+      {u"\xD800x", "\xED\xA0\x80x", "\xED\xA0\x80x"},
+      {u"\xDE00\xD83D", "\xED\xB8\x80\xED\xA0\xBD", "\xED\xB8\x80\xED\xA0\xBD"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Hex(c.system, " "));

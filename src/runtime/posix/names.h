@@ -1,11 +1,12 @@
 // How the POSIX half spells names for the system: the 16-bit text the rest
 // of the system holds, as the bytes the system's calls take, and back.
 //
-// The system reads the bytes of a name as UTF-8, and so do we. A byte that
-// is no part of a well-formed UTF-8 sequence (one of an old Latin-1 name,
-// say) becomes the unit U+DC00 + byte (U+DC80..U+DCFF, halves of
-// surrogate pairs that no text holds alone) and goes back as that byte, so
-// every name the system gives reads as text and spells the same file again.
+// The kernel leaves the bytes of a name uninterpreted, and the system's own
+// tools read them as UTF-8; so do we. A byte that is no part of a
+// well-formed UTF-8 sequence (one of an old Latin-1 name, say) becomes the
+// unit U+DC00 + byte (U+DC80..U+DCFF, halves of surrogate pairs that no
+// text holds alone) and goes back as that byte, so every name the system
+// gives reads as text and spells the same file again.
 #pragma once
 
 #include <optional>
