@@ -50,7 +50,9 @@ void StartConsoleModule() {
   static ModuleFlag flag;
   if (!flag.Begin()) return;
   StartTextStreamModule();
-  Console() = TTextStream::Create(MakeRef<TCStandardIO>(), TTextStream::UTF8);
+  // Names (the code file's among them) come out as the bytes they were
+  // typed as, whatever they hold.
+  Console() = TTextStream::CreateSystemText(MakeRef<TCStandardIO>());
   ModuleStarted("console");
 }
 

@@ -24,6 +24,8 @@
 
 #include "filesystem/filesystem.h"
 #include "filesystem/listing.h"
+#include "filesystem/path.h"
+#include "stream/stream_functions.h"
 #include "in_temp_dir.h"
 #include "support/memory_stream.h"
 #include "support/test_support.h"
@@ -65,7 +67,8 @@ std::map<std::string, std::string> Tree(const fs::path& root) {
 using FileSystem = testing::InTempDir;
 
 // The system reads a zero byte as the end of a name, so a path holding one
-// must not reach it: it would name the shorter path's file.
+// must not reach it: it would name the shorter path's file. Nor may a unit
+// the system's encoding cannot spell.
 TEST_F(FileSystem, PathsThatNameNothing) {
   dir_.Write("x<y", "data");
   dir_.Write("file", "data");
@@ -74,7 +77,7 @@ TEST_F(FileSystem, PathsThatNameNothing) {
       Here() + u"/missing",
       Here() + u"/x<y",
       Here() + u"/file" + std::u16string(1, u'\0') + u"tail",
-      Here() + u"/file\u0100",
+      Here() + u"/file\xD800",
   };
   for (const std::u16string& path : cases) {
     SCOPED_TRACE(ToBytes(S(path)));
@@ -85,7 +88,7 @@ TEST_F(FileSystem, PathsThatNameNothing) {
   }
   const std::u16string zero(1, u'\0');
   MakeFile(S(u"file" + zero));
-  RemoveFile(S(u"file\u0100"));
+  RemoveFile(S(u"file\xD800"));
   RemoveDir(S(u"dir" + zero), 1);
   EXPECT_EQ(ReadFileBytes("file"), "data");
   EXPECT_TRUE(fs::is_directory("dir/sub"));
@@ -349,6 +352,46 @@ TEST_F(FileSystem, ListDir) {
   EXPECT_EQ(Sorted(ListDir("some"_s, 1)), (Names{"one", "two"}));
   EXPECT_EQ(Sorted(ListDir("some/one"_s, 0)), Names{});
   EXPECT_EQ(Sorted(ListDir("missing"_s, 0)), Names{});
+}
+
+// The names the system gives back (listings, the working directory) read
+// as text where they are UTF-8, keep every other byte, and name the same
+// entry again.
+TEST_F(FileSystem, NamesFromTheSystemSpellTheSameEntryAgain) {
+#ifdef _WIN32
+  GTEST_SKIP() << "names are bytes on POSIX only";
+#else
+  const struct {
+    std::string bytes;
+    std::u16string units;
+  } cases[] = {
+      {"pr\xC3\xB6g", u"pr\u00F6g"},
+      {"\xC4\x80", u"\u0100"},  // once refused: its low byte is zero
+      {"\xF0\x9F\x98\x80", u"\U0001F600"},
+      {"caf\xE9", u"caf\xDCE9"},
+      {"\xC0\xAF", u"\xDCC0\xDCAF"},
+      {"\xED\xA0\x80", u"\xDCED\xDCA0\xDC80"},
+  };
+  std::vector<std::u16string> expected;
+  for (const auto& c : cases) {
+    fs::create_directory(c.bytes);
+    dir_.Write(c.bytes + "/data", c.bytes);
+    expected.push_back(c.units);
+  }
+  const Ref<Array> names = ListDir(S(Here()), 1);
+  std::vector<std::u16string> listed;
+  for (const Ref<String>& name : names->Elements<Ref<String>>()) listed.push_back(Units(name));
+  std::sort(listed.begin(), listed.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(listed, expected);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Hex(c.bytes, " "));
+    EXPECT_EQ(ToBytes(LoadByteText(S(c.units + u"/data"))), c.bytes);
+    ASSERT_EQ(SetWorkingDir(S(c.units)), 1);
+    EXPECT_EQ(Units(PathLeaf(WorkingDir())), c.units);
+    ASSERT_EQ(SetWorkingDir(S(Here())), 1);
+  }
+#endif
 }
 
 TEST_F(FileSystem, ListingHandles) {
