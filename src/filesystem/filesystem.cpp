@@ -1,10 +1,11 @@
 #include "filesystem/filesystem.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-#include "filesystem/listing.h"
 #include "filesystem/path.h"
 #include "filesystem/system_path.h"
 #include "runtime/error.h"
@@ -37,22 +38,10 @@ Int KindOf(const Ref<String>& path) {
   return PATHKIND_NONE;
 }
 
-bool IsLink(const Ref<String>& path) {
-  EntryStatus status;
-  return platform::LinkStatus(SystemName(path), status) && status.kind == EntryKind::Link;
-}
-
 Int ClampToInt(std::int64_t value) {
   if (value > INT32_MAX) return INT32_MAX;
   if (value < INT32_MIN) return INT32_MIN;
   return static_cast<Int>(value);
-}
-
-// `dir` + "/" + `name`, without doubling the "/" of a root such as "/",
-// which would turn the path into a host name.
-Ref<String> Child(const Ref<String>& dir, const Ref<String>& name) {
-  if (Text(dir).View().ends_with(u'/')) return Concat(dir, name);
-  return Concat(Concat(dir, "/"_s), name);
 }
 
 void MakeOneDir(const Ref<String>& path) {
@@ -96,53 +85,161 @@ Int CopyAndClose(const Ref<TStream>& from, const Ref<TStream>& to) {
   return result;
 }
 
-// Copies the file by name, not as a stream name, so that a file whose name
-// holds "::" is copied like any other.
-Int CopyFile(const Ref<String>& src, const Ref<String>& dst) {
-  if (SameFile(src, dst)) return 0;
-  Ref<TStream> from = TCStream::OpenFile(src, 1, 0);
-  if (!from) return 0;
-  Ref<TStream> to = TCStream::OpenFile(dst, 0, 1);
-  if (!to) {
-    from->Close();
+// The directories a tree walk stands in, from its top down to where it is.
+// Only the deepest few stay open, so a tree of any depth is walked within
+// the process's descriptor limit. Going up past them, the walk opens the
+// parent again from the child it still holds, and goes on only when that is
+// the very directory it came down from: a directory moved meanwhile must not
+// lead it elsewhere.
+class DirectoryChain {
+ public:
+  explicit DirectoryChain(platform::DirectoryHandle top) { Descend(std::move(top)); }
+
+  /// The directory the walk is in; open.
+  const platform::DirectoryHandle& Here() const { return levels_.back().handle; }
+
+  void Descend(platform::DirectoryHandle child) {
+    platform::EntryIdentity identity = child.Identity();
+    levels_.push_back({std::move(child), identity});
+    if (levels_.size() - firstOpen_ > kOpenLevels) levels_[firstOpen_++].handle = {};
+  }
+
+  /// Steps up to the parent, closing where the walk was; false at the top,
+  /// and when the parent cannot be reached again as the same directory (the
+  /// walk then has nowhere to go on).
+  bool Ascend() {
+    if (levels_.size() < 2) return false;
+    platform::DirectoryHandle child = std::move(levels_.back().handle);
+    levels_.pop_back();
+    Level& parent = levels_.back();
+    if (levels_.size() > firstOpen_) return true;
+    platform::DirectoryHandle again = child.OpenParent();
+    if (!again.IsOpen() || again.Identity() != parent.identity) return false;
+    parent.handle = std::move(again);
+    firstOpen_ = levels_.size() - 1;
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kOpenLevels = 16;
+  struct Level {
+    platform::DirectoryHandle handle;
+    platform::EntryIdentity identity;
+  };
+  std::vector<Level> levels_;
+  std::size_t firstOpen_ = 0;  // levels above this one are closed
+};
+
+// Entry names of one directory of a walk, and how far the walk has got
+// through them.
+struct Pending {
+  explicit Pending(std::vector<std::u16string> entries, std::u16string own = {})
+      : names(std::move(entries)), name(std::move(own)) {}
+  bool Done() const { return next == names.size(); }
+
+  std::vector<std::u16string> names;
+  std::size_t next = 0;
+  std::u16string name;  // of the directory itself, in its parent
+};
+
+// Copies the file `name` of `from` into `to`. A link is read through only
+// when `viaLink` says the entry was one when it was looked at.
+Int CopyFile(const platform::DirectoryHandle& from, const platform::DirectoryHandle& to,
+             std::u16string_view name, bool viaLink) {
+  platform::EntryIdentity identity;
+  platform::File* in = from.ReadChild(name, viaLink, identity);
+  if (!in) return 0;
+  Ref<TStream> source = TCStream::CreateWithCStream(in, TCStream::MODE_READ);
+  platform::File* out = to.WriteChild(name, identity);
+  if (!out) {
+    source->Close();
     return 0;
   }
-  return CopyAndClose(from, to);
+  return CopyAndClose(source, TCStream::CreateWithCStream(out, TCStream::MODE_WRITE));
 }
 
-// `top` is the directory the whole copy goes to. When it lies inside the
-// source, the walk meets it and leaves it out, rather than copying the copy
-// into itself until paths grow too long.
-Int CopyTree(const Ref<String>& src, const Ref<String>& dst, const Ref<String>& top) {
-  if (KindOf(dst) == PATHKIND_NONE) MakeDir(dst, 0);
-  if (KindOf(dst) != PATHKIND_DIR) return 0;
-  Ref<Array> names = ListDir(src, 1);
-  for (const Ref<String>& name : names->Elements<Ref<String>>()) {
-    Ref<String> from = Child(src, name);
-    Ref<String> to = Child(dst, name);
-    Int kind = KindOf(from);
-    if (kind == PATHKIND_DIR) {
-      if (IsLink(from) || SameEntry(from, top)) continue;
-      if (!CopyTree(from, to, top)) return 0;
-    } else if (kind == PATHKIND_FILE) {
-      if (!CopyFile(from, to)) return 0;
+// Copies the contents of `src` into `dst`. Both trees are walked from
+// handle to child handle, never through a link, so an entry of either
+// swapped for a link during the copy can lead it neither to read from nor
+// to write into a directory outside. The copy itself, met inside its own
+// source, is left out rather than copied into itself until paths grow too
+// long.
+Int CopyTree(platform::DirectoryHandle src, platform::DirectoryHandle dst) {
+  const platform::EntryIdentity top = dst.Identity();
+  std::vector<Pending> pending;
+  pending.emplace_back(src.Names());
+  DirectoryChain from(std::move(src));
+  DirectoryChain to(std::move(dst));
+  for (;;) {
+    if (pending.back().Done()) {
+      pending.pop_back();
+      if (pending.empty()) return 1;
+      if (!from.Ascend() || !to.Ascend()) return 0;
+      continue;
     }
+    Pending& level = pending.back();
+    const std::u16string name = std::move(level.names[level.next++]);
+    const platform::DirectoryHandle& here = from.Here();
+    EntryKind kind = here.ChildKind(name);
+    const bool viaLink = kind == EntryKind::Link;
+    if (viaLink) kind = here.ChildKind(name, true);
+    if (kind == EntryKind::File) {
+      if (!CopyFile(here, to.Here(), name, viaLink)) return 0;
+      continue;
+    }
+    // A link to a directory is left out, so link cycles end.
+    if (kind != EntryKind::Directory || viaLink) continue;
+    platform::DirectoryHandle child = here.OpenChild(name);
+    std::vector<std::u16string> names;
+    if (child.IsOpen()) {
+      if (child.Identity() == top) continue;
+      names = child.Names();
+    } else if (here.ChildKind(name) != EntryKind::Directory) {
+      continue;  // gone, or swapped for a link, since it was looked at
+    }
+    const platform::DirectoryHandle& target = to.Here();
+    if (target.ChildKind(name) == EntryKind::Missing) target.MakeChild(name);
+    platform::DirectoryHandle made = target.OpenChild(name);
+    if (!made.IsOpen()) return 0;
+    // A directory that cannot be read has no names to copy: it is copied
+    // empty, as its listing would be.
+    if (!child.IsOpen()) continue;
+    from.Descend(std::move(child));
+    to.Descend(std::move(made));
+    pending.emplace_back(std::move(names));
   }
-  return 1;
 }
 
 // Empties the directory. Each level is reached from its parent without
 // following a link, so an entry swapped for a link during the walk cannot
 // lead it anywhere outside the tree; a link is removed as a link.
-void RemoveContents(const platform::DirectoryHandle& dir) {
-  for (const std::u16string& name : dir.Names()) {
+void RemoveContents(platform::DirectoryHandle top) {
+  std::vector<Pending> pending;
+  pending.emplace_back(top.Names());
+  DirectoryChain chain(std::move(top));
+  for (;;) {
+    if (pending.back().Done()) {
+      const std::u16string name = std::move(pending.back().name);
+      pending.pop_back();
+      if (pending.empty() || !chain.Ascend()) return;
+      chain.Here().RemoveChild(name, true);
+      continue;
+    }
+    Pending& level = pending.back();
+    std::u16string name = std::move(level.names[level.next++]);
+    const platform::DirectoryHandle& dir = chain.Here();
     switch (dir.ChildKind(name)) {
       case EntryKind::Missing:
         break;
       case EntryKind::Directory: {
         platform::DirectoryHandle child = dir.OpenChild(name);
-        if (child.IsOpen()) RemoveContents(child);
-        dir.RemoveChild(name, true);
+        if (!child.IsOpen()) {
+          dir.RemoveChild(name, true);
+          break;
+        }
+        std::vector<std::u16string> names = child.Names();
+        chain.Descend(std::move(child));
+        pending.emplace_back(std::move(names), std::move(name));
         break;
       }
       default:
@@ -265,7 +362,19 @@ Int DuplicateDir(const Ref<String>& srcRef, const Ref<String>& dstRef) {
   Ref<String> src = FixPath(srcRef, 0);
   Ref<String> dst = FixPath(dstRef, 0);
   if (KindOf(src) != PATHKIND_DIR) return 0;
-  return CopyTree(src, dst, dst);
+  // Neither tree is entered through a link, however the name is spelled.
+  platform::DirectoryHandle from = platform::DirectoryHandle::Open(SystemName(src));
+  EntryStatus status;
+  if (!from.IsOpen() && !(platform::LinkStatus(platform::EntryPath(SystemName(src)), status) &&
+                          status.kind == EntryKind::Directory))
+    return 0;
+  if (KindOf(dst) == PATHKIND_NONE) MakeOneDir(dst);
+  if (KindOf(dst) != PATHKIND_DIR) return 0;
+  platform::DirectoryHandle to = platform::DirectoryHandle::Open(SystemName(dst));
+  if (!to.IsOpen()) return 0;
+  // A source that cannot be read lists no names: an empty copy.
+  if (!from.IsOpen()) return 1;
+  return CopyTree(std::move(from), std::move(to));
 }
 
 Int RemoveDir(const Ref<String>& pathRef, Int recurse) {
@@ -273,7 +382,7 @@ Int RemoveDir(const Ref<String>& pathRef, Int recurse) {
   if (recurse) {
     platform::DirectoryHandle dir = platform::DirectoryHandle::Open(SystemName(path));
     if (!dir.IsOpen()) return 0;
-    RemoveContents(dir);
+    RemoveContents(std::move(dir));
   }
   platform::RemoveDirectory(SystemName(path));
   return KindOf(path) == PATHKIND_NONE ? 1 : 0;

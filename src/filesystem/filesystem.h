@@ -54,13 +54,19 @@ Int DuplicateFile(const Ref<Object>& src, const Ref<Object>& dst);
 /// Copies the directory tree `src` into `dst` (made if missing), entry by
 /// entry in listing order; stops with 0 at the first failure, keeping what
 /// was copied. A symbolic link to a file is copied as the file's content; a
-/// link to a directory is left out, so link cycles end. 1 on success.
+/// link to a directory is left out, so link cycles end. Neither tree is
+/// entered through a link: 0 when `src` or `dst` is itself one, however
+/// spelled ("link/." too), and a directory of either tree swapped for a
+/// link during the copy is neither read from nor written into. A source
+/// directory that cannot be read is copied empty. Any depth is copied. 1 on
+/// success.
 Int DuplicateDir(const Ref<String>& src, const Ref<String>& dst);
 /// Removes the directory (normalised as a directory); with `recurse`, its
 /// contents first, carrying on past what cannot be removed. Symbolic links
 /// are removed as links and never followed, not even when one is swapped
-/// in during the walk; a `path` that is itself a link removes nothing. 1
-/// when the path is then missing.
+/// in during the walk; a `path` that is itself a link removes nothing,
+/// however spelled ("link/." too). Any depth is removed. 1 when the path is
+/// then missing.
 Int RemoveDir(const Ref<String>& path, Int recurse);
 /// Changes the process's working directory. 1 on success.
 Int SetWorkingDir(const Ref<String>& path);

@@ -49,7 +49,9 @@ Ref<String> PromptLine(const Ref<String>& prompt) {
 void StartConsoleModule() {
   StartOnce<"console">([] {
     StartTextStreamModule();
-    Console() = TTextStream::Create(MakeRef<TCStandardIO>(), TTextStream::UTF8);
+    // Names (the code file's among them) come out as the bytes they were
+    // typed as, whatever they hold.
+    Console() = TTextStream::CreateSystemText(MakeRef<TCStandardIO>());
   });
 }
 

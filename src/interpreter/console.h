@@ -21,8 +21,9 @@ class TCStandardIO : public TStream {
   Int Write(const std::uint8_t* buffer, Int count) override;
 };
 
-/// The console text stream (UTF-8 over a TCStandardIO); exists once the
-/// console module has started.
+/// The console text stream (UTF-8 over a TCStandardIO, made with
+/// TTextStream::CreateSystemText, so that a name shows as the bytes it was
+/// typed as); exists once the console module has started.
 const Ref<TTextStream>& ConsoleStream();
 
 /// The text and CR LF to the console, then a flush. Returns 0.

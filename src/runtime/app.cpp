@@ -116,6 +116,9 @@ void RunLatestEndFunction() {
 
 int RunMain(int argc, char** argv, int (*entry)()) {
   InstallFaultReport();
+  // Output still in the buffer is no less the program's for a kill or a
+  // Ctrl+C: it goes out before the process ends.
+  platform::InstallEndRequestHandler(FlushStdoutInFault);
   std::set_terminate(OnTerminate);
   int status = 0;
   // The report comes after the catch, when the exception itself is gone:

@@ -12,8 +12,9 @@
 
 namespace corvid {
 
-/// The process's main routine: installs the platform-fault report, runs the
-/// runtime start (StartApplication), starts the runtime module, then runs
+/// The process's main routine: installs the platform-fault report and the
+/// flush of standard output on a request to end (FlushStdoutInFault), runs
+/// the runtime start (StartApplication), starts the runtime module, then runs
 /// `entry` and returns its result. An error that nothing caught goes to
 /// UnhandledErrorHook, and so does a C++ library exception (as a
 /// TRuntimeException with its text), here or wherever it would otherwise
@@ -35,8 +36,9 @@ const Ref<String>& ProgramFile();
 const Ref<String>& ProgramDir();
 /// "Corvid Application".
 const Ref<String>& ProgramTitle();
-/// Element 0 is the program name as it arrived, then the arguments; each
-/// byte of an argument becomes one code unit.
+/// Element 0 is the program name as it arrived, then the arguments, decoded
+/// as the platform decodes names (on POSIX UTF-8, each byte that is not
+/// UTF-8 as its escape unit; see platform.h).
 const Ref<Array>& ProgramArgs();
 
 /// Directory part of a path with "/" separators: empty when the last
@@ -69,7 +71,10 @@ bool StdoutIsTerminal();
 /// FlushStdout for where the process ends anyway: a failure is ignored.
 void FlushStdoutQuietly() noexcept;
 /// The pending bytes out with async-signal-safe calls alone, errors
-/// ignored: for the fault report.
+/// ignored: for the fault report, and for a request from outside to end
+/// the process (SIGTERM, SIGINT, SIGHUP; Ctrl+C on Windows), after which
+/// the request ends it as it would have, so that only SIGKILL can lose
+/// output.
 void FlushStdoutInFault() noexcept;
 /// Low 8 bits of each unit to standard output, then a flush. Every unit is
 /// written, a zero unit as a zero byte. Raises as WriteStdout and
@@ -101,8 +106,8 @@ Int ElapsedMillis();
 /// at once.
 void SleepMillis(Int milliseconds);
 
-/// Value of the environment variable, one unit per byte; the empty string
-/// when it is not set.
+/// Value of the environment variable, decoded as names are; the empty
+/// string when it is not set.
 Ref<String> GetEnv(const Ref<String>& name);
 /// Applies a setting "NAME=VALUE"; "NAME=" removes the variable. The text is
 /// copied. Returns 0, or -1 for a setting without "=" or with an empty or

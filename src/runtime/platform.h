@@ -6,9 +6,12 @@
 // calls the design names. Names (paths, environment variables, command
 // lines) cross the interface as 16-bit code units, as the rest of the system
 // holds text; each half encodes them for its own calls and decodes what the
-// system gives back. A name the system cannot take (one holding a unit that
-// its encoding would turn into a zero, which would end the name early and
-// so name another file) fails the call as a missing name would.
+// system gives back: the Win32 half as 16-bit text for the wide calls, the
+// POSIX half as UTF-8, with each byte that is no part of valid UTF-8 carried
+// as an escape unit (NameByteOfUnit), so that every name the system gives
+// spells the same file again. A name the system cannot take (one holding
+// U+0000, which would end it early and so name another file, or a unit the
+// encoding has no spelling for) fails the call as a missing name would.
 #pragma once
 
 #include <cstddef>
@@ -72,6 +75,11 @@ bool IsTerminal(File* file);
 /// library, ignoring errors. Async-signal-safe.
 void WriteStdoutRaw(const char* bytes, std::size_t count) noexcept;
 void WriteStderrRaw(const char* bytes, std::size_t count) noexcept;
+/// The byte that `unit` carries when it is the escape of a byte of a name
+/// that the system's encoding of names cannot read as text: on POSIX, where
+/// names are UTF-8, U+DC80..U+DCFF for the bytes 0x80..0xFF. -1 for every
+/// other unit, and always on Windows, where names are 16-bit text.
+int NameByteOfUnit(char16_t unit) noexcept;
 
 /// Start-up of the process's own platform state, once, before anything
 /// else here is used: the choice of wide calls, and standard input, output
@@ -166,6 +174,19 @@ void ArmExitWatchdog(unsigned seconds, int status) noexcept;
 /// Writes to a closed pipe or socket fail with an error instead of ending
 /// the process.
 void IgnoreBrokenPipe();
+
+using EndRequestHandler = void (*)() noexcept;
+/// Has `handler` run first when the process is asked from outside to end,
+/// after which the request ends it as it would have: on POSIX the signals
+/// SIGTERM, SIGINT and SIGHUP, then the signal's default action, so that
+/// the parent sees the signal; on Windows the console's Ctrl+C, Ctrl+Break,
+/// close, logoff and shutdown events, then the system's own end. The
+/// handler runs inside a signal handler (on Windows on a thread of the
+/// system's while the program's thread runs on): async-signal-safe calls
+/// only. A signal that the process was started with ignored stays ignored
+/// (nohup, a shell's background job). False when the requests could not be
+/// routed.
+bool InstallEndRequestHandler(EndRequestHandler handler);
 
 /// A monotonic clock in milliseconds, from an unspecified start.
 std::uint64_t MonotonicMillis();

@@ -24,8 +24,23 @@ struct EntryStatus {
   std::int64_t modified = 0;  ///< seconds since 1970-01-01 UTC
 };
 
+/// What tells one file or directory from every other while it exists: the
+/// device and inode number on POSIX, the volume serial number and file
+/// index on Windows. All zero when it could not be read.
+struct EntryIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const EntryIdentity&) const = default;
+};
+
 /// Paths of this many code units or more are too long for every call here.
 std::size_t MaxPathUnits();
+
+/// `path` without the trailing separators and "." components after which
+/// the system follows a link at the last component ("link/." names what the
+/// link points to, "link" the link itself). A root keeps its separator; "."
+/// stays "."; ".." components stay.
+std::u16string_view EntryPath(std::u16string_view path);
 
 /// Status of `path` with links followed (never Link). False when there is
 /// none to read.
@@ -91,16 +106,36 @@ class DirectoryHandle {
   DirectoryHandle(DirectoryHandle&& other) noexcept;
   DirectoryHandle& operator=(DirectoryHandle&& other) noexcept;
 
-  /// `path` as a directory; not open when its last component is a link or
-  /// no directory.
+  /// The directory `path` names, its last component not followed (trailing
+  /// separators and "." components count for nothing, see EntryPath); not
+  /// open when that component is a link, no directory or unreadable.
   static DirectoryHandle Open(std::u16string_view path);
   bool IsOpen() const noexcept;
+  /// Which directory this is; all zero when not open.
+  EntryIdentity Identity() const;
   /// The child directory `name`; not open when it is a link or no directory.
   DirectoryHandle OpenChild(std::u16string_view name) const;
+  /// The directory that holds this one now (it may have been moved since it
+  /// was opened: compare its Identity with the one expected); not open when
+  /// it cannot be reached.
+  DirectoryHandle OpenParent() const;
   /// Entry names other than "." and ".."; empty when they cannot be read.
   std::vector<std::u16string> Names() const;
-  /// Kind of the entry `name` itself (a link reports as Link).
-  EntryKind ChildKind(std::u16string_view name) const;
+  /// Kind of the entry `name`: of the entry itself (a link reports as Link),
+  /// or with `followLink` of what a link leads to.
+  EntryKind ChildKind(std::u16string_view name, bool followLink = false) const;
+  /// Makes the directory `name` (mode 0777 less the umask); false when it
+  /// cannot, also when an entry of that name is there already.
+  bool MakeChild(std::u16string_view name) const;
+  /// The regular file `name` opened for reading, through a link only with
+  /// `followLink`; `identity` tells which file that is. Null when it is no
+  /// regular file (a FIFO is never waited on) or cannot be opened.
+  File* ReadChild(std::u16string_view name, bool followLink, EntryIdentity& identity) const;
+  /// The regular file `name` opened for writing from its start: made (mode
+  /// 0666 less the umask) when missing, else emptied. Never through a link:
+  /// null when `name` is a link or no regular file, when it is the file
+  /// `keep` (which stays untouched), or when it cannot be opened.
+  File* WriteChild(std::u16string_view name, const EntryIdentity& keep) const;
   /// Removes the entry `name`: an empty directory when `directory` is set,
   /// else a file or link.
   bool RemoveChild(std::u16string_view name, bool directory) const;

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "runtime/module.h"
+#include "runtime/platform.h"
 #include "stream/stream_functions.h"
 
 namespace corvid {
@@ -24,6 +25,9 @@ constexpr Int kBytesPerHexLine = 32;
 // Decoders see any Int from the inner stream (its ReadByte may itself be a
 // text stream's decimal line), so characters are cut to 16 bits here.
 Int Unit(unsigned value) { return static_cast<Int>(value & 0xFFFFu); }
+
+bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 Int HexDigit(unsigned value) { return static_cast<Int>(value <= 9 ? value + '0' : value - 10 + 'A'); }
 
@@ -50,6 +54,12 @@ Ref<TTextStream> TTextStream::Create(const Ref<TStream>& stream, Int encoding) {
   auto text = MakeRef<TTextStream>();
   text->_encoding = encoding;
   text->SetStream(stream);
+  return text;
+}
+
+Ref<TTextStream> TTextStream::CreateSystemText(const Ref<TStream>& stream) {
+  Ref<TTextStream> text = Create(stream, UTF8);
+  text->_systemText = true;
   return text;
 }
 
@@ -177,17 +187,22 @@ Int TTextStream::ReadChar() {
   }
 }
 
-void TTextStream::EncodeUtf8(unsigned u) {
-  // Surrogates are encoded one by one, as three bytes each.
-  if (u < 0x80) {
-    WriteRawByte(static_cast<Int>(u));
-  } else if (u < 0x800) {
-    WriteRawByte(static_cast<Int>(0xC0u | u >> 6));
-    WriteRawByte(static_cast<Int>(0x80u | (u & 0x3Fu)));
+void TTextStream::EncodeUtf8(char32_t c) {
+  auto put = [this](char32_t byte) { WriteRawByte(static_cast<Int>(byte)); };
+  if (c < 0x80) {
+    put(c);
+  } else if (c < 0x800) {
+    put(0xC0 | c >> 6);
+    put(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    put(0xE0 | c >> 12);
+    put(0x80 | (c >> 6 & 0x3F));
+    put(0x80 | (c & 0x3F));
   } else {
-    WriteRawByte(static_cast<Int>(0xE0u | u >> 12));
-    WriteRawByte(static_cast<Int>(0x80u | ((u >> 6) & 0x3Fu)));
-    WriteRawByte(static_cast<Int>(0x80u | (u & 0x3Fu)));
+    put(0xF0 | c >> 18);
+    put(0x80 | (c >> 12 & 0x3F));
+    put(0x80 | (c >> 6 & 0x3F));
+    put(0x80 | (c & 0x3F));
   }
 }
 
@@ -198,7 +213,11 @@ Int TTextStream::WriteChar(Int unit) {
       WriteRawByte(static_cast<Int>(u & 0xFFu));
       break;
     case UTF8:
-      EncodeUtf8(u);
+      if (int byte = _systemText ? platform::NameByteOfUnit(static_cast<char16_t>(u)) : -1; byte >= 0) {
+        WriteRawByte(byte);
+      } else {
+        EncodeUtf8(u);  // surrogates one by one, three bytes each
+      }
       break;
     case UTF16BE:
       WriteRawByte(static_cast<Int>(u >> 8));
@@ -263,7 +282,16 @@ Ref<String> TTextStream::ReadString(Int length) {
 
 Int TTextStream::WriteString(const Ref<String>& text) {
   FlushWrite();
-  for (char16_t unit : Text(text).View()) WriteChar(unit);
+  std::u16string_view units = Text(text).View();
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const char32_t unit = units[i];
+    if (_systemText && IsHighSurrogate(unit) && i + 1 < units.size() && IsLowSurrogate(units[i + 1])) {
+      const char32_t low = units[++i];
+      EncodeUtf8(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+      continue;
+    }
+    WriteChar(unit);
+  }
   return 0;
 }
 

@@ -77,6 +77,13 @@ class TTextStream final : public TStreamWrapper {
   virtual Int WriteChar(Int unit);
   /// A text stream over `stream`; the encoding code is taken as given.
   static Ref<TTextStream> Create(const Ref<TStream>& stream, Int encoding);
+  /// A UTF8 stream for the console, where text meets the names the system
+  /// gave, written so that a name comes out as the bytes it was typed as:
+  /// WriteString and WriteLine write a surrogate pair as the four bytes of
+  /// its character, and every write writes a unit that carries a byte of a
+  /// name (platform::NameByteOfUnit) as that byte. Every other unit, a lone
+  /// surrogate too, and every read are as with UTF8.
+  static Ref<TTextStream> CreateSystemText(const Ref<TStream>& stream);
 
   /// The encoding code the stream was created with.
   Int Encoding() const noexcept { return _encoding; }
@@ -84,6 +91,7 @@ class TTextStream final : public TStreamWrapper {
  protected:
   Int _encoding = 0;
   Int _bufcount = 0;
+  bool _systemText = false;
 
  private:
   /// One raw byte of the inner stream (0..255); the end of the inner stream
@@ -103,7 +111,8 @@ class TTextStream final : public TStreamWrapper {
   T ReadValue();
   template <class T>
   Int WriteValue(T n);
-  void EncodeUtf8(unsigned unit);
+  /// `c` up to U+10FFFF in UTF-8; a surrogate as three bytes of its own.
+  void EncodeUtf8(char32_t c);
   /// The collected units as a String; gives back memory a huge line took.
   Ref<String> TakeCollected();
 

@@ -5,15 +5,27 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "filesystem/filesystem.h"
 #include "filesystem/listing.h"
+#include "filesystem/path.h"
+#include "stream/stream_functions.h"
 #include "in_temp_dir.h"
 #include "support/memory_stream.h"
 #include "support/test_support.h"
@@ -22,6 +34,7 @@ namespace corvid {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Name;
 using testing::ReadFileBytes;
 using testing::Units;
 
@@ -54,7 +67,8 @@ std::map<std::string, std::string> Tree(const fs::path& root) {
 using FileSystem = testing::InTempDir;
 
 // The system reads a zero byte as the end of a name, so a path holding one
-// must not reach it: it would name the shorter path's file.
+// must not reach it: it would name the shorter path's file. Nor may a unit
+// the system's encoding cannot spell.
 TEST_F(FileSystem, PathsThatNameNothing) {
   dir_.Write("x<y", "data");
   dir_.Write("file", "data");
@@ -63,7 +77,7 @@ TEST_F(FileSystem, PathsThatNameNothing) {
       Here() + u"/missing",
       Here() + u"/x<y",
       Here() + u"/file" + std::u16string(1, u'\0') + u"tail",
-      Here() + u"/file\u0100",
+      Here() + u"/file\xD800",
   };
   for (const std::u16string& path : cases) {
     SCOPED_TRACE(ToBytes(S(path)));
@@ -74,7 +88,7 @@ TEST_F(FileSystem, PathsThatNameNothing) {
   }
   const std::u16string zero(1, u'\0');
   MakeFile(S(u"file" + zero));
-  RemoveFile(S(u"file\u0100"));
+  RemoveFile(S(u"file\xD800"));
   RemoveDir(S(u"dir" + zero), 1);
   EXPECT_EQ(ReadFileBytes("file"), "data");
   EXPECT_TRUE(fs::is_directory("dir/sub"));
@@ -163,6 +177,112 @@ TEST_F(FileSystem, RecursiveRemoveDirNeverFollowsLinks) {
   EXPECT_TRUE(fs::is_directory("outside/inner"));
 }
 
+// However a link is spelled, a trailing "/" or "." included (which makes
+// the system follow it), a tree operation neither empties, reads nor writes
+// the directory behind it.
+TEST_F(FileSystem, NoSpellingOfALinkLeadsATreeOperationThrough) {
+  fs::create_directories("victim/sub");
+  dir_.Write("victim/file", "kept");
+  dir_.Write("victim/sub/deeper", "kept too");
+  fs::create_directory("src");
+  dir_.Write("src/file", "new");
+  fs::create_directory_symlink("victim", "link");
+  const auto before = Tree("victim");
+  const auto removeDir = [](const Ref<String>& path) { return RemoveDir(path, 1); };
+  const auto copyFrom = [](const Ref<String>& path) { return DuplicateDir(path, "copy"_s); };
+  const auto copyTo = [](const Ref<String>& path) { return DuplicateDir("src"_s, path); };
+  const struct {
+    const char* operation;
+    std::function<Int(const Ref<String>&)> run;
+    std::u16string path;
+  } cases[] = {
+      {"RemoveDir", removeDir, u"link//"},       {"RemoveDir", removeDir, u"link/."},
+      {"RemoveDir", removeDir, u"link/./"},      {"RemoveDir", removeDir, u"link///."},
+      {"RemoveDir", removeDir, u"link\\."},      {"DuplicateDir from", copyFrom, u"link"},
+      {"DuplicateDir from", copyFrom, u"link/"}, {"DuplicateDir from", copyFrom, u"link//."},
+      {"DuplicateDir to", copyTo, u"link"},      {"DuplicateDir to", copyTo, u"link/."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.operation) + " " + ToBytes(S(c.path)));
+    EXPECT_EQ(c.run(S(c.path)), 0);
+    EXPECT_EQ(Tree("victim"), before);
+    EXPECT_TRUE(fs::is_symlink("link"));
+    EXPECT_FALSE(fs::exists("copy"));
+  }
+}
+
+#ifndef _WIN32
+// Runs `body` `rounds` times while another thread keeps exchanging the
+// entries `a` and `b`.
+void WhileSwapping(const fs::path& a, const fs::path& b, int rounds, const std::function<void()>& body) {
+  std::atomic<bool> done{false};
+  std::thread swapper([&] {
+    while (!done) renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+  });
+  for (int i = 0; i < rounds; ++i) body();
+  done = true;
+  swapper.join();
+}
+#endif
+
+// A directory of either tree swapped for a link while the copy runs leads
+// it neither to write into the link's target nor to copy from it.
+TEST_F(FileSystem, DuplicateDirStaysInsideBothTreesWhileTheyChange) {
+#ifdef _WIN32
+  GTEST_SKIP() << "races renames through POSIX calls";
+#else
+  for (const std::string side : {"dst", "src"}) {
+    SCOPED_TRACE(side + "/sub swapped for a link");
+    const fs::path root = side;
+    fs::create_directories(root / "src/sub");
+    fs::create_directories(root / "dst/sub");
+    fs::create_directory(root / "victim");
+    for (int i = 0; i < 4; ++i) {
+      dir_.Write((root / "victim/f").string() + std::to_string(i), "victim");
+      dir_.Write((root / "src/sub/f").string() + std::to_string(i), "copy");
+    }
+    const auto before = Tree(root / "victim");
+    fs::create_directory_symlink(dir_.Path() / root / "victim", root / side / "swap");
+    const fs::path sub = root / side / "sub", swap = root / side / "swap";
+    if (renameat2(AT_FDCWD, sub.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE) != 0)
+      GTEST_SKIP() << "the file system cannot exchange two entries";
+    WhileSwapping(sub, swap, 100, [&] { DuplicateDir(Name(root / "src"), Name(root / "dst")); });
+    EXPECT_EQ(Tree(root / "victim"), before);
+    for (const auto& [name, bytes] : Tree(root / "dst")) EXPECT_NE(bytes, "victim") << name;
+  }
+#endif
+}
+
+// The walks hold a bounded number of descriptors, so no depth is too deep
+// for them, and nothing is left behind for want of one.
+TEST_F(FileSystem, TreesDeeperThanTheDescriptorLimitAreCopiedAndRemoved) {
+#ifdef _WIN32
+  GTEST_SKIP() << "lowers the descriptor limit of a forked child";
+#else
+  fs::path bottom = "deep";
+  fs::create_directory(bottom);
+  for (int i = 0; i < 200; ++i) fs::create_directory(bottom /= "d");
+  dir_.Write((bottom / "leaf").string(), "leaf");
+  std::fflush(nullptr);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rlimit limit{64, 64};
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(100);
+    Int copied = DuplicateDir("deep"_s, "copy"_s);
+    Int removed = RemoveDir("deep"_s, 1);
+    _exit(static_cast<int>(copied + 2 * removed));
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3) << "1: copied, 2: removed";
+  EXPECT_FALSE(fs::exists("deep"));
+  fs::path copy = "copy" / fs::relative(bottom, "deep");
+  EXPECT_EQ(ReadFileBytes(copy / "leaf"), "leaf");
+#endif
+}
+
 TEST_F(FileSystem, RenamePathNeverReplaces) {
   dir_.Write("a", "first");
   dir_.Write("b", "second");
@@ -232,6 +352,46 @@ TEST_F(FileSystem, ListDir) {
   EXPECT_EQ(Sorted(ListDir("some"_s, 1)), (Names{"one", "two"}));
   EXPECT_EQ(Sorted(ListDir("some/one"_s, 0)), Names{});
   EXPECT_EQ(Sorted(ListDir("missing"_s, 0)), Names{});
+}
+
+// The names the system gives back (listings, the working directory) read
+// as text where they are UTF-8, keep every other byte, and name the same
+// entry again.
+TEST_F(FileSystem, NamesFromTheSystemSpellTheSameEntryAgain) {
+#ifdef _WIN32
+  GTEST_SKIP() << "names are bytes on POSIX only";
+#else
+  const struct {
+    std::string bytes;
+    std::u16string units;
+  } cases[] = {
+      {"pr\xC3\xB6g", u"pr\u00F6g"},
+      {"\xC4\x80", u"\u0100"},  // once refused: its low byte is zero
+      {"\xF0\x9F\x98\x80", u"\U0001F600"},
+      {"caf\xE9", u"caf\xDCE9"},
+      {"\xC0\xAF", u"\xDCC0\xDCAF"},
+      {"\xED\xA0\x80", u"\xDCED\xDCA0\xDC80"},
+  };
+  std::vector<std::u16string> expected;
+  for (const auto& c : cases) {
+    fs::create_directory(c.bytes);
+    dir_.Write(c.bytes + "/data", c.bytes);
+    expected.push_back(c.units);
+  }
+  const Ref<Array> names = ListDir(S(Here()), 1);
+  std::vector<std::u16string> listed;
+  for (const Ref<String>& name : names->Elements<Ref<String>>()) listed.push_back(Units(name));
+  std::sort(listed.begin(), listed.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(listed, expected);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Hex(c.bytes, " "));
+    EXPECT_EQ(ToBytes(LoadByteText(S(c.units + u"/data"))), c.bytes);
+    ASSERT_EQ(SetWorkingDir(S(c.units)), 1);
+    EXPECT_EQ(Units(PathLeaf(WorkingDir())), c.units);
+    ASSERT_EQ(SetWorkingDir(S(Here())), 1);
+  }
+#endif
 }
 
 TEST_F(FileSystem, ListingHandles) {

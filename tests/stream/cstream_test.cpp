@@ -70,20 +70,30 @@ TEST(FileStream, OpenModes) {
   EXPECT_EQ(ReadFileBytes(path), "01234567AB");
 }
 
-// A unit whose low byte is 0 would cut the name short at the system, to
-// the existing file "a".
-TEST(FileStream, MissingFilesDirectoriesAndNamesHoldingAZeroByteDoNotOpen) {
+// A zero unit would cut the name short at the system, to the existing
+// file "a"; a lone surrogate has no spelling there. Neither opens. A unit
+// whose low byte is 0 is no zero byte: it names a file of its own.
+TEST(FileStream, MissingFilesDirectoriesAndNamesWithoutASpellingDoNotOpen) {
   TempDir dir;
   dir.Write("a", "short name");
   const Ref<String> a = Name(dir.Path() / "a");
   const Ref<String> names[] = {Name(dir.Path() / "missing"), Name(dir.Path()),
                                Concat(a, String::FromWideSpan(u"\0b", 2)),
-                               Concat(a, String::FromWideZ(u"\u0100zz")),
-                               Concat(a, String::FromWideZ(u"\u4200"))};
+                               Concat(a, String::FromWideSpan(u"\xD800", 1))};
   for (const Ref<String>& name : names) {
     EXPECT_FALSE(TCStream::OpenFile(name, 1, 0)) << ToBytes(name);
     EXPECT_FALSE(TCStream::OpenFile(name, 1, 1)) << ToBytes(name);
   }
+  const std::u16string leaves[] = {u"a\u0100zz", u"a\u4200"};
+  for (const std::u16string& leaf : leaves) {
+    const Ref<String> name = Concat(Name(dir.Path()), String::FromWideZ((u"/" + leaf).c_str()));
+    EXPECT_FALSE(TCStream::OpenFile(name, 1, 0)) << ToBytes(name);
+    auto created = TCStream::OpenFile(name, 0, 1);
+    ASSERT_TRUE(created) << ToBytes(name);
+    created->Close();
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() / leaf)) << ToBytes(name);
+  }
+  EXPECT_EQ(ReadFileBytes(dir.Path() / "a"), "short name");
 }
 
 TEST(FileStream, WritingTruncatesAndTracksPositionAndSize) {

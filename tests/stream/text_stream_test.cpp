@@ -139,6 +139,41 @@ TEST(TextStreamDecoding, Utf8IsDecodedWithoutValidation) {
   EXPECT_EQ(Units(Reader("\xEF\xBB\xBFhi", TTextStream::UTF8)->ReadLine()), u"\uFEFFhi");
 }
 
+// The console's stream writes a name as the bytes it was typed as; a
+// UTF-8 stream over a file keeps writing each unit on its own.
+TEST(TextStreamEncoding, SystemTextWritesNamesAsTheirBytes) {
+#ifdef _WIN32
+  const std::string escaped = "\xED\xB3\xA9";  // no unit carries a byte of a name here
+#else
+  const std::string escaped = "\xE9";
+#endif
+  const struct {
+    std::u16string units;
+    std::string plain, system;
+  } cases[] = {
+      {u"h\u00E9\u20AC", "h\xC3\xA9\xE2\x82\xAC", "h\xC3\xA9\xE2\x82\xAC"},
+      {u"\U0001F600", "\xED\xA0\xBD\xED\xB8\x80", "\xF0\x9F\x98\x80"},
+      // A pair whose low half looks like an escape.
+      {u"\U00010080", "\xED\xA0\x80\xED\xB2\x80", "\xF0\x90\x82\x80"},
+      {u"caf\xDCE9", "caf\xED\xB3\xA9", "caf" + escaped},
+      // Lone surrogates, and a pair the wrong way round.
+      {u"\xD800x", "\xED\xA0\x80x", "\xED\xA0\x80x"},
+      {u"\xDE00\xD83D", "\xED\xB8\x80\xED\xA0\xBD", "\xED\xB8\x80\xED\xA0\xBD"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Hex(c.system, " "));
+    const Ref<String> text = String::FromWideSpan(c.units.data(), static_cast<Int>(c.units.size()));
+    auto plainBytes = MakeRef<MemoryStream>();
+    TTextStream::Create(plainBytes, TTextStream::UTF8)->WriteLine(text);
+    EXPECT_EQ(plainBytes->Bytes(), c.plain + "\r\n");
+    auto systemBytes = MakeRef<MemoryStream>();
+    auto system = TTextStream::CreateSystemText(systemBytes);
+    EXPECT_EQ(system->Encoding(), TTextStream::UTF8);
+    system->WriteLine(text);
+    EXPECT_EQ(systemBytes->Bytes(), c.system + "\r\n");
+  }
+}
+
 TEST(TextStreamDecoding, UnknownEncodingReadsZerosAndWritesNothing) {
   auto bytes = MakeRef<MemoryStream>("ab");
   auto text = TTextStream::Create(bytes, 9);

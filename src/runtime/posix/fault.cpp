@@ -1,4 +1,5 @@
-// Fault signals, the exit watchdog and broken pipes for the POSIX half.
+// Fault signals, requests to end, the exit watchdog and broken pipes for
+// the POSIX half.
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -139,6 +140,21 @@ constexpr int kFaultSignals[] = {SIGFPE, SIGILL, SIGTRAP};
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
 #endif
 
+EndRequestHandler endRequestHandler = nullptr;
+volatile sig_atomic_t endRequested = 0;
+constexpr int kEndRequestSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+// Entered again for a second request while the first one's handler still
+// runs (its writes held up by a reader that does not read, say): that one
+// ends the process at once, so a request to end never goes unheard.
+void OnEndRequest(int signal) {
+  if (!endRequested) {
+    endRequested = 1;
+    endRequestHandler();
+  }
+  TakeDefaultAction(signal);
+}
+
 volatile sig_atomic_t watchdogStatus = 0;
 void OnWatchdog(int) { _exit(watchdogStatus); }
 
@@ -157,6 +173,26 @@ bool InstallFaultHandler(FaultHandler handler) {
   sigemptyset(&action.sa_mask);
   bool all = stackSet;
   for (int signal : kFaultSignals) {
+    if (sigaction(signal, &action, nullptr) != 0) all = false;
+  }
+  return all;
+}
+
+bool InstallEndRequestHandler(EndRequestHandler handler) {
+  endRequestHandler = handler;
+  struct sigaction action {};
+  action.sa_handler = OnEndRequest;
+  action.sa_flags = SA_NODEFER;
+  sigemptyset(&action.sa_mask);
+  bool all = true;
+  for (int signal : kEndRequestSignals) {
+    struct sigaction before {};
+    if (sigaction(signal, nullptr, &before) != 0) {
+      all = false;
+      continue;
+    }
+    // Whoever started us with the signal ignored meant us to go on.
+    if (before.sa_handler == SIG_IGN) continue;
     if (sigaction(signal, &action, nullptr) != 0) all = false;
   }
   return all;

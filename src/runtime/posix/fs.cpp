@@ -42,6 +42,18 @@ bool IsDot(const char* name) {
 
 std::size_t MaxPathUnits() { return PATH_MAX; }
 
+std::u16string_view EntryPath(std::u16string_view path) {
+  for (;;) {
+    if (path.size() > 1 && path.back() == u'/') {
+      path.remove_suffix(1);
+    } else if (path.size() > 1 && path.ends_with(u"/.")) {
+      path.remove_suffix(1);
+    } else {
+      return path;
+    }
+  }
+}
+
 bool PathStatus(std::u16string_view path, EntryStatus& status) {
   auto name = EncodeName(path);
   struct stat raw;
@@ -152,13 +164,41 @@ DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept {
 bool DirectoryHandle::IsOpen() const noexcept { return handle_ >= 0; }
 
 namespace {
+
 constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+EntryIdentity IdentityOf(const struct stat& raw) {
+  return {static_cast<std::uint64_t>(raw.st_dev), static_cast<std::uint64_t>(raw.st_ino)};
 }
+
+// The descriptor as a C stream when it is open on a regular file, else
+// closed. It was opened without waiting (a FIFO would have blocked the
+// open); from here on it waits as any file does.
+File* RegularFileStream(int fd, const char* mode, struct stat& raw) {
+  if (fd < 0) return nullptr;
+  int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &raw) != 0 || !S_ISREG(raw.st_mode) || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  File* file = fdopen(fd, mode);
+  if (!file) close(fd);
+  return file;
+}
+
+}  // namespace
 
 DirectoryHandle DirectoryHandle::Open(std::u16string_view path) {
   DirectoryHandle handle;
-  if (auto name = EncodeName(path)) handle.handle_ = open(name->c_str(), kDirectoryFlags);
+  if (auto name = EncodeName(EntryPath(path))) handle.handle_ = open(name->c_str(), kDirectoryFlags);
   return handle;
+}
+
+EntryIdentity DirectoryHandle::Identity() const {
+  struct stat raw;
+  if (handle_ < 0 || fstat(handle_, &raw) != 0) return {};
+  return IdentityOf(raw);
 }
 
 DirectoryHandle DirectoryHandle::OpenChild(std::u16string_view name) const {
@@ -166,6 +206,12 @@ DirectoryHandle DirectoryHandle::OpenChild(std::u16string_view name) const {
   auto bytes = EncodeName(name);
   if (handle_ >= 0 && bytes) child.handle_ = openat(handle_, bytes->c_str(), kDirectoryFlags);
   return child;
+}
+
+DirectoryHandle DirectoryHandle::OpenParent() const {
+  DirectoryHandle parent;
+  if (handle_ >= 0) parent.handle_ = openat(handle_, "..", kDirectoryFlags);
+  return parent;
 }
 
 std::vector<std::u16string> DirectoryHandle::Names() const {
@@ -186,12 +232,42 @@ std::vector<std::u16string> DirectoryHandle::Names() const {
   return names;
 }
 
-EntryKind DirectoryHandle::ChildKind(std::u16string_view name) const {
+EntryKind DirectoryHandle::ChildKind(std::u16string_view name, bool followLink) const {
   auto bytes = EncodeName(name);
   struct stat raw;
-  if (handle_ < 0 || !bytes || fstatat(handle_, bytes->c_str(), &raw, AT_SYMLINK_NOFOLLOW) != 0)
+  if (handle_ < 0 || !bytes || fstatat(handle_, bytes->c_str(), &raw, followLink ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
     return EntryKind::Missing;
   return KindOf(raw.st_mode);
+}
+
+bool DirectoryHandle::MakeChild(std::u16string_view name) const {
+  auto bytes = EncodeName(name);
+  return handle_ >= 0 && bytes && mkdirat(handle_, bytes->c_str(), 0777) == 0;
+}
+
+File* DirectoryHandle::ReadChild(std::u16string_view name, bool followLink, EntryIdentity& identity) const {
+  auto bytes = EncodeName(name);
+  if (handle_ < 0 || !bytes) return nullptr;
+  int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
+  struct stat raw;
+  File* file = RegularFileStream(openat(handle_, bytes->c_str(), flags), "rb", raw);
+  if (file) identity = IdentityOf(raw);
+  return file;
+}
+
+File* DirectoryHandle::WriteChild(std::u16string_view name, const EntryIdentity& keep) const {
+  auto bytes = EncodeName(name);
+  if (handle_ < 0 || !bytes) return nullptr;
+  // Emptied only once it is known to be neither a link nor `keep`: opening
+  // with O_TRUNC would empty the file before anything could be checked.
+  int fd = openat(handle_, bytes->c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  struct stat raw;
+  File* file = RegularFileStream(fd, "wb", raw);
+  if (file && (IdentityOf(raw) == keep || ftruncate(fileno(file), 0) != 0)) {
+    std::fclose(file);
+    return nullptr;
+  }
+  return file;
 }
 
 bool DirectoryHandle::RemoveChild(std::u16string_view name, bool directory) const {

@@ -1,5 +1,5 @@
-// The unhandled-exception filter, the fault box and the exit watchdog for
-// the Win32 half.
+// The unhandled-exception filter, the console's requests to end, the fault
+// box and the exit watchdog for the Win32 half.
 #include <windows.h>
 
 #include <utility>
@@ -72,6 +72,26 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* info) {
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
+EndRequestHandler endRequestHandler = nullptr;
+
+// The system calls this on a thread of its own. Returning FALSE hands the
+// event on to the system's default handler, which ends the process as it
+// would have ended without us.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      endRequestHandler();
+      break;
+    default:
+      break;
+  }
+  return FALSE;
+}
+
 DWORD WINAPI WatchdogThread(void* parameter) {
   auto* watch = static_cast<std::pair<DWORD, int>*>(parameter);
   ::Sleep(watch->first);
@@ -87,6 +107,11 @@ bool InstallFaultHandler(FaultHandler handler) {
   bool reserved = SetThreadStackGuarantee(&reserve) != 0;
   SetUnhandledExceptionFilter(OnUnhandledException);
   return reserved;
+}
+
+bool InstallEndRequestHandler(EndRequestHandler handler) {
+  endRequestHandler = handler;
+  return SetConsoleCtrlHandler(OnConsoleEvent, TRUE) != 0;
 }
 
 void ShowFaultBox(const char* caption, const char* text) noexcept {

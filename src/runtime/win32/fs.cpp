@@ -2,6 +2,7 @@
 #include "runtime/platform_fs.h"
 
 #include <direct.h>
+#include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
@@ -83,16 +84,80 @@ bool RemoveFileOrLink(std::u16string_view path) {
 
 bool IsDot(std::u16string_view name) { return name == u"." || name == u".."; }
 
+bool IsSeparator(char16_t unit) { return unit == u'/' || unit == u'\\'; }
+
 std::u16string ChildPath(const std::u16string& dir, std::u16string_view name) {
   std::u16string path = dir;
-  if (!path.empty() && path.back() != u'/' && path.back() != u'\\') path += u'/';
+  if (!path.empty() && !IsSeparator(path.back())) path += u'/';
   path += name;
   return path;
+}
+
+// The directory holding the entry `path`. Windows resolves ".." in the text
+// of a path, never through a link, so cutting off the last component names
+// the same directory as appending "..".
+std::u16string ParentPath(const std::u16string& path) {
+  std::size_t slash = path.find_last_of(u"/\\");
+  if (slash == std::u16string::npos || slash + 1 == path.size() || IsDot(std::u16string_view(path).substr(slash + 1)))
+    return ChildPath(path, u"..");
+  // A root ("/", "C:/", a run of separators) keeps its separator.
+  if (slash == 0 || path[slash - 1] == u':' || IsSeparator(path[slash - 1])) return path.substr(0, slash + 1);
+  return path.substr(0, slash);
+}
+
+EntryIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return {info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+// An open handle to the file at `path`, sharing reading and writing as the C
+// runtime's own opens do.
+HANDLE OpenFileEntry(std::u16string_view path, DWORD access, DWORD disposition, DWORD flags) {
+  constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  return ByName(
+      path, INVALID_HANDLE_VALUE,
+      [&](const wchar_t* name) { return CreateFileW(name, access, share, nullptr, disposition, flags, nullptr); },
+      [&](const char* name) { return CreateFileA(name, access, share, nullptr, disposition, flags, nullptr); });
+}
+
+// Whether the open handle is a file on a disk (no directory, no device),
+// and no reparse point unless `linkAllowed`.
+bool IsPlainFile(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info, bool linkAllowed) {
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info)) return false;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  return linkAllowed || !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// The open file handle as a C stream; the handle is closed when that fails.
+File* StreamOf(HANDLE handle, int flags, const char* mode) {
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
+  if (fd == -1) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  File* file = _fdopen(fd, mode);
+  if (!file) _close(fd);
+  return file;
 }
 
 }  // namespace
 
 std::size_t MaxPathUnits() { return MAX_PATH; }
+
+std::u16string_view EntryPath(std::u16string_view path) {
+  for (;;) {
+    std::size_t size = path.size();
+    if (size < 2) return path;
+    char16_t before = path[size - 2];
+    if (path.back() == u'.' && IsSeparator(before)) {
+      path.remove_suffix(1);
+    } else if (IsSeparator(path.back()) && before != u':' && !(size == 2 && IsSeparator(before))) {
+      // The separator of a root ("C:/", the "//" of a network name) stays.
+      path.remove_suffix(1);
+    } else {
+      return path;
+    }
+  }
+}
 
 bool PathStatus(std::u16string_view path, EntryStatus& status) {
   struct _stat64 raw;
@@ -258,8 +323,9 @@ DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept {
 
 bool DirectoryHandle::IsOpen() const noexcept { return handle_ != nullptr; }
 
-DirectoryHandle DirectoryHandle::Open(std::u16string_view path) {
+DirectoryHandle DirectoryHandle::Open(std::u16string_view pathRef) {
   DirectoryHandle dir;
+  std::u16string_view path = EntryPath(pathRef);
   HANDLE handle = OpenEntry(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kPinnedShare);
   if (handle == INVALID_HANDLE_VALUE) return dir;
   BY_HANDLE_FILE_INFORMATION info;
@@ -273,9 +339,20 @@ DirectoryHandle DirectoryHandle::Open(std::u16string_view path) {
   return dir;
 }
 
+EntryIdentity DirectoryHandle::Identity() const {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!handle_ || !GetFileInformationByHandle(handle_, &info)) return {};
+  return IdentityOf(info);
+}
+
 DirectoryHandle DirectoryHandle::OpenChild(std::u16string_view name) const {
   if (!handle_ || IsDot(name)) return {};
   return Open(ChildPath(path_, name));
+}
+
+DirectoryHandle DirectoryHandle::OpenParent() const {
+  if (!handle_) return {};
+  return Open(ParentPath(path_));
 }
 
 std::vector<std::u16string> DirectoryHandle::Names() const {
@@ -289,12 +366,51 @@ std::vector<std::u16string> DirectoryHandle::Names() const {
   return names;
 }
 
-EntryKind DirectoryHandle::ChildKind(std::u16string_view name) const {
+EntryKind DirectoryHandle::ChildKind(std::u16string_view name, bool followLink) const {
   if (!handle_) return EntryKind::Missing;
-  DWORD attributes = Attributes(ChildPath(path_, name));
+  std::u16string path = ChildPath(path_, name);
+  if (followLink) {
+    EntryStatus status;
+    return PathStatus(path, status) ? status.kind : EntryKind::Missing;
+  }
+  DWORD attributes = Attributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::Missing;
   if (IsLink(attributes)) return EntryKind::Link;
   return IsDirectory(attributes) ? EntryKind::Directory : EntryKind::File;
+}
+
+bool DirectoryHandle::MakeChild(std::u16string_view name) const {
+  return handle_ && !IsDot(name) && MakeDirectory(ChildPath(path_, name));
+}
+
+File* DirectoryHandle::ReadChild(std::u16string_view name, bool followLink, EntryIdentity& identity) const {
+  if (!handle_ || IsDot(name)) return nullptr;
+  HANDLE file = OpenFileEntry(ChildPath(path_, name), GENERIC_READ, OPEN_EXISTING,
+                              followLink ? FILE_ATTRIBUTE_NORMAL : FILE_FLAG_OPEN_REPARSE_POINT);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!IsPlainFile(file, info, followLink)) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  File* stream = StreamOf(file, _O_RDONLY | _O_BINARY, "rb");
+  if (stream) identity = IdentityOf(info);
+  return stream;
+}
+
+File* DirectoryHandle::WriteChild(std::u16string_view name, const EntryIdentity& keep) const {
+  if (!handle_ || IsDot(name)) return nullptr;
+  // Opened as it stands (a link as the link) and emptied only once it is
+  // known to be a plain file other than `keep`.
+  HANDLE file = OpenFileEntry(ChildPath(path_, name), GENERIC_WRITE, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!IsPlainFile(file, info, false) || IdentityOf(info) == keep || !SetEndOfFile(file)) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  return StreamOf(file, _O_WRONLY | _O_BINARY, "wb");
 }
 
 bool DirectoryHandle::RemoveChild(std::u16string_view name, bool directory) const {

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "runtime/platform.h"
+
 namespace corvid::platform::win32 {
 
 namespace {
@@ -40,3 +42,11 @@ std::u16string FromNarrow(std::string_view name) {
 }
 
 }  // namespace corvid::platform::win32
+
+namespace corvid::platform {
+
+// Names are 16-bit text here (or a byte per unit for the 8-bit calls), so
+// no unit stands for a byte that is not text.
+int NameByteOfUnit(char16_t) noexcept { return -1; }
+
+}  // namespace corvid::platform
