@@ -7,10 +7,10 @@
 #include <random>
 #include <string>
 
-#include "interpreter/executor.h"
-#include "interpreter/loader.h"
+#include "interpreter/internal/executor.h"
+#include "interpreter/internal/loader.h"
 #include "interpreter/modules.h"
-#include "interpreter/tape.h"
+#include "interpreter/internal/tape.h"
 
 namespace corvid {
 namespace {

@@ -72,19 +72,16 @@ install(TARGETS ${corvid_layer_targets} corvid tape
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
-# Every header of a layer is public, and a new one is installed as soon as
-# it exists, except the headers only the implementation includes: the
-# operating-system calls beyond the C streams (platform_*.h and the halves
-# in posix/ and win32/), the case tables behind String and the
-# path-to-system glue of the file-system layer.
+# The headers a C++ program builds on, and only those: every header of a
+# layer is public, and a new one is installed as soon as it exists, except
+# those under internal/ (the interpreter's loader, translator and executor,
+# the platform layer, the fault report, the case tables, the path-to-system
+# glue) and the platform layer's halves in posix/ and win32/.
 foreach(layer IN LISTS CORVID_LAYERS)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/src/${layer}
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/corvid
     FILES_MATCHING PATTERN "*.h"
-    REGEX "/platform_[^/]*\\.h$" EXCLUDE
-    REGEX "/(posix|win32)$" EXCLUDE
-    REGEX "/case_map\\.h$" EXCLUDE
-    REGEX "/system_path\\.h$" EXCLUDE)
+    REGEX "/(internal|posix|win32)$" EXCLUDE)
 endforeach()
 
 install(EXPORT CorvidTargets NAMESPACE Corvid:: DESTINATION ${CORVID_CMAKE_DIR})

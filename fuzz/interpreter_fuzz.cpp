@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "check.h"
-#include "interpreter/executor.h"
-#include "interpreter/loader.h"
+#include "interpreter/internal/executor.h"
+#include "interpreter/internal/loader.h"
 #include "interpreter/modules.h"
 #include "runtime/error.h"
 #include "stream/stream.h"

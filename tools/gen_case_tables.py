@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates src/runtime/case_tables.inc, the case-mapping pairs used above
+"""Generates src/runtime/internal/case_tables.inc, the case-mapping pairs used above
 the Latin range by Lowercased and Uppercased.
 
 The tables are frozen at Unicode 5.1: a pair is kept only when both the

@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "filesystem/path.h"
-#include "interpreter/loader.h"
+#include "interpreter/internal/loader.h"
 #include "interpreter/modules.h"
-#include "interpreter/program_dump.h"
+#include "interpreter/internal/program_dump.h"
 #include "runtime/app.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "filesystem/path.h"
-#include "filesystem/system_path.h"
+#include "filesystem/internal/system_path.h"
 #include "runtime/error.h"
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 #include "stream/cstream.h"
 #include "stream/stream_functions.h"
 #include "stream/url.h"

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <vector>
 
-#include "filesystem/system_path.h"
+#include "filesystem/internal/system_path.h"
 
 namespace corvid {
 

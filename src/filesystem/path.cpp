@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 
 namespace corvid {
 

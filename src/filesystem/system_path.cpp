@@ -1,4 +1,4 @@
-#include "filesystem/system_path.h"
+#include "filesystem/internal/system_path.h"
 
 #include "filesystem/path.h"
 

@@ -2,7 +2,7 @@
 
 #include "runtime/app.h"
 #include "runtime/module.h"
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 
 namespace corvid {
 

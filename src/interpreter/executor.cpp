@@ -1,4 +1,4 @@
-#include "interpreter/executor.h"
+#include "interpreter/internal/executor.h"
 
 #include <algorithm>
 #include <array>
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <limits>
 
-#include "interpreter/commands.h"
-#include "interpreter/opcodes.inc"
+#include "interpreter/internal/commands.h"
+#include "interpreter/internal/opcodes.inc"
 #include "runtime/app.h"
 
 namespace corvid {

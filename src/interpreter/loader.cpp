@@ -1,4 +1,4 @@
-#include "interpreter/loader.h"
+#include "interpreter/internal/loader.h"
 
 #include <algorithm>
 #include <array>

@@ -2,10 +2,10 @@
 
 #include "filesystem/open.h"
 #include "interpreter/console.h"
-#include "interpreter/executor.h"
-#include "interpreter/loader.h"
+#include "interpreter/internal/executor.h"
+#include "interpreter/internal/loader.h"
 #include "interpreter/modules.h"
-#include "interpreter/tape.h"
+#include "interpreter/internal/tape.h"
 #include "runtime/app.h"
 #include "runtime/module.h"
 

@@ -1,9 +1,9 @@
-#include "interpreter/program_dump.h"
+#include "interpreter/internal/program_dump.h"
 
 #include <array>
 #include <cstdio>
 
-#include "interpreter/opcodes.inc"
+#include "interpreter/internal/opcodes.inc"
 
 namespace corvid {
 

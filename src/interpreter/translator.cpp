@@ -1,12 +1,12 @@
-#include "interpreter/translator.h"
+#include "interpreter/internal/translator.h"
 
 #include <algorithm>
 #include <array>
 #include <cassert>
 #include <cstdlib>
 
-#include "interpreter/commands.h"
-#include "interpreter/opcodes.inc"
+#include "interpreter/internal/commands.h"
+#include "interpreter/internal/opcodes.inc"
 
 // One forward walk over the commands makes the program, in three parts,
 // each with the state it needs:

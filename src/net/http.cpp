@@ -5,8 +5,8 @@
 
 #include "net/socket_stream.h"
 #include "runtime/module.h"
-#include "runtime/platform.h"
-#include "runtime/platform_net.h"
+#include "runtime/internal/platform.h"
+#include "runtime/internal/platform_net.h"
 
 namespace corvid {
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "runtime/module.h"
-#include "runtime/platform_net.h"
+#include "runtime/internal/platform_net.h"
 
 namespace corvid {
 

@@ -1,7 +1,7 @@
 #include "net/socket_stream.h"
 
 #include "runtime/module.h"
-#include "runtime/platform_net.h"
+#include "runtime/internal/platform_net.h"
 
 namespace corvid {
 

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "runtime/error.h"
-#include "runtime/fault.h"
+#include "runtime/internal/fault.h"
 #include "runtime/module.h"
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 
 namespace corvid {
 

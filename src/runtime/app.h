@@ -37,8 +37,10 @@ const Ref<String>& ProgramDir();
 /// "Corvid Application".
 const Ref<String>& ProgramTitle();
 /// Element 0 is the program name as it arrived, then the arguments, decoded
-/// as the platform decodes names (on POSIX UTF-8, each byte that is not
-/// UTF-8 as its escape unit; see platform.h).
+/// as the system's names are: 16-bit text on Windows; UTF-8 on POSIX, where
+/// each byte that is no part of valid UTF-8 arrives as the unit
+/// U+DC00 + byte, which spells the same byte again when the name goes back
+/// to the system.
 const Ref<Array>& ProgramArgs();
 
 /// Directory part of a path with "/" separators: empty when the last

@@ -1,4 +1,4 @@
-#include "runtime/case_map.h"
+#include "runtime/internal/case_map.h"
 
 #include <algorithm>
 
@@ -6,7 +6,7 @@ namespace corvid {
 
 namespace {
 
-#include "runtime/case_tables.inc"
+#include "runtime/internal/case_tables.inc"
 
 char16_t Lookup(std::span<const CasePair> table, char16_t unit) noexcept {
   auto at = std::lower_bound(table.begin(), table.end(), unit,

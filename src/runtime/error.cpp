@@ -1,7 +1,7 @@
 #include "runtime/error.h"
 
 #include "runtime/app.h"
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 
 namespace corvid {
 

@@ -1,11 +1,11 @@
-#include "runtime/fault.h"
+#include "runtime/internal/fault.h"
 
 #include <atomic>
 #include <cstring>
 
 #include "runtime/app.h"
 #include "runtime/error.h"
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 
 namespace corvid {
 

@@ -2,8 +2,8 @@
 
 #include "runtime/app.h"
 #include "runtime/object.h"
-#include "runtime/platform.h"
-#include "runtime/platform_net.h"
+#include "runtime/internal/platform.h"
+#include "runtime/internal/platform_net.h"
 
 namespace corvid {
 

@@ -50,7 +50,6 @@ void StartRuntimeModule();
 /// The standard-library bindings: a write to a closed socket or pipe fails
 /// instead of ending the process; socket support starts; the exit-time
 /// clean-up of both is registered.
-/// The standard handles are platform::StdIn, StdOut and StdErr.
 void StartStdlibModule();
 /// Modules with nothing of their own to set up, kept for the start order.
 void StartMathModule();

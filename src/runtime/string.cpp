@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "runtime/array.h"
-#include "runtime/case_map.h"
+#include "runtime/internal/case_map.h"
 #include "runtime/error.h"
 
 namespace corvid {

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "runtime/internal/platform.h"
+
 namespace corvid {
 
 namespace {

@@ -1,7 +1,8 @@
 // File streams: TCStream, a stream over an open C runtime file.
 #pragma once
 
-#include "runtime/platform.h"
+#include <cstdio>
+
 #include "stream/stream.h"
 
 namespace corvid {
@@ -46,13 +47,13 @@ class TCStream : public TStream {
   Ref<String> ReadLine() override;
 
   /// "r+b" when both flags are set, "wb" for writing only, else "rb".
-  /// Backslashes in `path` become "/"; each unit goes to the system as its
-  /// low byte. Null when the file cannot be opened, and for a name holding a
-  /// unit whose low byte is 0 (U+0000, U+0100, ...), which the system would
-  /// cut short to another name.
+  /// Backslashes in `path` become "/"; the name goes to the system as the
+  /// system spells names (UTF-8 on POSIX, 16-bit text on Windows). Null when
+  /// the file cannot be opened, and for a name the system cannot take (one
+  /// holding U+0000, which would cut it short to another name).
   static Ref<TCStream> OpenFile(const Ref<String>& path, Int readable, Int writeable);
   /// Takes over `file`, starting wherever it stands.
-  static Ref<TCStream> CreateWithCStream(platform::File* file, Int mode);
+  static Ref<TCStream> CreateWithCStream(std::FILE* file, Int mode);
 
   /// MODE_READ, MODE_WRITE or both, as opened.
   Int Mode() const noexcept { return _mode; }
@@ -68,7 +69,7 @@ class TCStream : public TStream {
 
   Int _pos = 0;
   Int _size = 0;
-  platform::File* _cstream = nullptr;
+  std::FILE* _cstream = nullptr;
   Int _mode = 0;
   // The C library needs a seek between reading and writing on one file.
   Direction _direction = Direction::None;

@@ -5,7 +5,7 @@
 #include <type_traits>
 
 #include "runtime/module.h"
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 #include "stream/stream_functions.h"
 
 namespace corvid {

@@ -81,7 +81,8 @@ class TTextStream final : public TStreamWrapper {
   /// gave, written so that a name comes out as the bytes it was typed as:
   /// WriteString and WriteLine write a surrogate pair as the four bytes of
   /// its character, and every write writes a unit that carries a byte of a
-  /// name (platform::NameByteOfUnit) as that byte. Every other unit, a lone
+  /// name (on POSIX U+DC80..U+DCFF, for the bytes of a name that are no
+  /// part of valid UTF-8) as that byte. Every other unit, a lone
   /// surrogate too, and every read are as with UTF8.
   static Ref<TTextStream> CreateSystemText(const Ref<TStream>& stream);
 

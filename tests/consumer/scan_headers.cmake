@@ -1,7 +1,9 @@
-# The installed headers under ROOT are safe to include anywhere: they
-# define no macros and use no name reserved for the implementation (an
-# underscore before a capital, or two underscores); only headers are
-# there, and none that only the implementation needs.
+# The installed headers under ROOT are the public headers of the sources
+# under SOURCE, all of them and nothing else: no header of an internal/,
+# posix/ or win32/ folder. They are safe to include anywhere: they define
+# no macros and use no name reserved for the implementation (an underscore
+# before a capital, or two underscores); only headers are there.
+cmake_policy(SET CMP0057 NEW)
 file(GLOB_RECURSE files RELATIVE ${ROOT} ${ROOT}/*)
 set(problems "")
 set(headers 0)
@@ -10,8 +12,8 @@ foreach(file IN LISTS files)
     string(APPEND problems "${file}: not a header\n")
     continue()
   endif()
-  if(file MATCHES "(^|/)(platform_[^/]*|case_map|system_path)\\.h$")
-    string(APPEND problems "${file}: only the implementation needs it\n")
+  if(file MATCHES "(^|/)(internal|posix|win32)/")
+    string(APPEND problems "${file}: internal, only the implementation needs it\n")
   endif()
   math(EXPR headers "${headers} + 1")
   file(STRINGS ${ROOT}/${file} lines)
@@ -29,6 +31,12 @@ foreach(file IN LISTS files)
       string(APPEND problems "${file}:${number}: reserved name ${name}\n")
     endforeach()
   endforeach()
+endforeach()
+file(GLOB_RECURSE sources RELATIVE ${SOURCE} ${SOURCE}/*.h)
+foreach(header IN LISTS sources)
+  if(NOT header MATCHES "(^|/)(internal|posix|win32)/" AND NOT header IN_LIST files)
+    string(APPEND problems "${header}: public, but not installed\n")
+  endif()
 endforeach()
 foreach(layer runtime stream memstream filesystem net interpreter)
   if(NOT EXISTS ${ROOT}/${layer}/)

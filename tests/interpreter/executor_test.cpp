@@ -1,7 +1,7 @@
 // The translating executor against the plain one-command-at-a-time one of
 // the test support: random programs must write, read and leave the tape
 // alike.
-#include "interpreter/executor.h"
+#include "interpreter/internal/executor.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

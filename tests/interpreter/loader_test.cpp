@@ -1,10 +1,10 @@
-#include "interpreter/loader.h"
+#include "interpreter/internal/loader.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "interpreter/executor.h"
+#include "interpreter/internal/executor.h"
 #include "interpreter/modules.h"
 #include "runtime/legacy_string.h"
 #include "support/test_support.h"

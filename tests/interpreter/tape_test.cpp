@@ -1,4 +1,4 @@
-#include "interpreter/tape.h"
+#include "interpreter/internal/tape.h"
 
 #include <gtest/gtest.h>
 

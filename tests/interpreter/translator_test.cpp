@@ -1,13 +1,13 @@
 // What the translator makes of a program, as the program dump shows it: a
 // recognition the translator loses (a clear, a whole loop, a guarded change)
 // fails here, not only in a benchmark.
-#include "interpreter/translator.h"
+#include "interpreter/internal/translator.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "interpreter/program_dump.h"
+#include "interpreter/internal/program_dump.h"
 
 namespace corvid {
 namespace {

@@ -1,6 +1,6 @@
 // Platform faults: the names signals map to, and a faulting child process
 // reporting its fault and ending with status 0.
-#include "runtime/fault.h"
+#include "runtime/internal/fault.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "runtime/platform_fs.h"
+#include "runtime/internal/platform_fs.h"
 #include "support/test_support.h"
 
 namespace corvid {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "runtime/array.h"
-#include "runtime/case_map.h"
+#include "runtime/internal/case_map.h"
 #include "runtime/error.h"
 #include "runtime/string.h"
 #include "support/raised.h"

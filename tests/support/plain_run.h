@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "interpreter/executor.h"
-#include "interpreter/tape.h"
+#include "interpreter/internal/executor.h"
+#include "interpreter/internal/tape.h"
 
 namespace corvid::testing {
 

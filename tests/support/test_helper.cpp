@@ -14,7 +14,7 @@
 
 #include "runtime/app.h"
 #include "runtime/error.h"
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 #include "runtime/posix/signals.h"
 
 namespace corvid::platform {

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 #include "runtime/posix/names.h"
 
 namespace corvid::platform {

@@ -1,5 +1,5 @@
 // Status, entries, listings and directory handles for the POSIX half.
-#include "runtime/platform_fs.h"
+#include "runtime/internal/platform_fs.h"
 
 #include <dirent.h>
 #include <fcntl.h>

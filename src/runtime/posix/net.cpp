@@ -1,5 +1,5 @@
 // Sockets for the POSIX half.
-#include "runtime/platform_net.h"
+#include "runtime/internal/platform_net.h"
 
 #include <fcntl.h>
 #include <arpa/inet.h>
@@ -17,7 +17,7 @@
 #include <cerrno>
 #include <climits>
 
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 
 namespace corvid::platform {
 

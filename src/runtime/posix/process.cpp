@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 #include "runtime/posix/names.h"
 
 #ifdef __linux__

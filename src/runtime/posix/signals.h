@@ -2,7 +2,7 @@
 // signal number, its si_code, and whether it hit the edge of the stack.
 #pragma once
 
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 
 namespace corvid::platform::posix {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 
 namespace corvid::platform::win32 {
 

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 #include "runtime/win32/exceptions.h"
 
 namespace corvid::platform {

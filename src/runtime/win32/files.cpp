@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 #include "runtime/win32/names.h"
 
 namespace corvid::platform {

@@ -1,5 +1,5 @@
 // Status, entries, listings and directory handles for the Win32 half.
-#include "runtime/platform_fs.h"
+#include "runtime/internal/platform_fs.h"
 
 #include <direct.h>
 #include <fcntl.h>

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 
 namespace corvid::platform::win32 {
 

@@ -1,5 +1,5 @@
 // Sockets for the Win32 half: Windows Sockets 1.1 through ws2_32.
-#include "runtime/platform_net.h"
+#include "runtime/internal/platform_net.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 #include "runtime/win32/names.h"
 
 // The C runtime expands wildcards in the command line's arguments for the

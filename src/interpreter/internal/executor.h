@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "interpreter/loader.h"
-#include "interpreter/tape.h"
-#include "interpreter/translator.h"
+#include "interpreter/internal/loader.h"
+#include "interpreter/internal/tape.h"
+#include "interpreter/internal/translator.h"
 
 namespace corvid {
 

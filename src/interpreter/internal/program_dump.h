@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "interpreter/translator.h"
+#include "interpreter/internal/translator.h"
 
 namespace corvid {
 

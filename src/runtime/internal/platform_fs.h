@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 
 namespace corvid::platform {
 

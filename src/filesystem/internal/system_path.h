@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "runtime/platform_fs.h"
+#include "runtime/internal/platform_fs.h"
 #include "runtime/string.h"
 
 namespace corvid {

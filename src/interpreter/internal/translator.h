@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "interpreter/loader.h"
+#include "interpreter/internal/loader.h"
 
 namespace corvid {
 

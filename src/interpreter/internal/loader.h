@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "interpreter/commands.h"
+#include "interpreter/internal/commands.h"
 #include "runtime/string.h"
 
 namespace corvid {

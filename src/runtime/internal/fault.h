@@ -3,7 +3,7 @@
 // fault's name instead of dying silently.
 #pragma once
 
-#include "runtime/platform.h"
+#include "runtime/internal/platform.h"
 
 namespace corvid {
 
