@@ -48,15 +48,18 @@ typedef std::uint64_t Words2 __attribute__((vector_size(16)));
 
 enum class Held { None, Some, All };
 
-// Lanes of `v` that hold one of the command characters.
+// Marks in `hit` the lanes of `v` that hold one of the command characters.
+// (By reference: a vector passed or returned by value would change with the
+// machine's vector registers, which a 32-bit build may lack.)
 template <std::size_t... I>
-Bytes16 CommandLanes(Bytes16 v, std::index_sequence<I...>) {
-  return ((v == static_cast<std::uint8_t>(kCommandSet[I])) | ...);
+void MarkCommands(const Bytes16& v, Bytes16& hit, std::index_sequence<I...>) {
+  hit = ((v == static_cast<std::uint8_t>(kCommandSet[I])) | ...);
 }
 
 // Whether the sixteen bytes `v` hold commands.
-Held HeldCommands(Bytes16 v) {
-  Bytes16 hit = CommandLanes(v, std::make_index_sequence<sizeof kCommandSet - 1>());
+Held HeldCommands(const Bytes16& v) {
+  Bytes16 hit;
+  MarkCommands(v, hit, std::make_index_sequence<sizeof kCommandSet - 1>());
   Words2 words = reinterpret_cast<Words2>(hit);
   if ((words[0] | words[1]) == 0) return Held::None;
   return (words[0] & words[1]) == ~std::uint64_t{0} ? Held::All : Held::Some;
