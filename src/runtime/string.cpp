@@ -163,7 +163,9 @@ Int String::ParseInt() { return static_cast<Int>(ParseInteger<std::uint32_t>(Vie
 Long String::ParseLong() { return static_cast<Long>(ParseInteger<std::uint64_t>(View())); }
 // The C library reads the narrowed text (a unit with a zero low byte ends
 // it); the program never changes the C locale, so "." is the decimal point.
-Double String::ParseDouble() { return std::atof(ToNarrowZ().get()); }
+// strtod rather than atof, its equal: MinGW puts its own C99 strtod in place
+// of the system library's, which knows no "nan" and "inf", but not atof.
+Double String::ParseDouble() { return std::strtod(ToNarrowZ().get(), nullptr); }
 Float String::ParseFloat() {
   Double value = ParseDouble();
   // Narrowing a double beyond the float range is undefined in C++; round it
