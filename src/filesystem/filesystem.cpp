@@ -136,8 +136,9 @@ void RemoveContents(const platform::DirectoryHandle& dir) {
       case EntryKind::Missing:
         break;
       case EntryKind::Directory: {
-        platform::DirectoryHandle child = dir.OpenChild(name);
-        if (child.IsOpen()) RemoveContents(child);
+        // Closed before the removal: on Windows an open handle keeps its
+        // directory from being removed.
+        if (platform::DirectoryHandle child = dir.OpenChild(name); child.IsOpen()) RemoveContents(child);
         dir.RemoveChild(name, true);
         break;
       }
