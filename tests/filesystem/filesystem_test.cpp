@@ -127,7 +127,7 @@ TEST_F(FileSystem, MakeFileAndRemoveFile) {
   EXPECT_EQ(MakeFile("fresh"_s), 1);
 
   // Removing never changes permission bits: not of a directory it refuses,
-  // nor of the file behind a link.
+  // nor of the file behind a link (RemoveFileTakesTheLinkNotTheFileBehindIt).
   fs::create_directory("dir");
   const fs::perms before = Perms("dir");
   EXPECT_EQ(RemoveFile("dir"_s), 0);
@@ -136,6 +136,9 @@ TEST_F(FileSystem, MakeFileAndRemoveFile) {
   EXPECT_EQ(Perms("dir"), before);
   EXPECT_EQ(RemoveFile("readonly"_s), 1);
   EXPECT_FALSE(fs::exists("readonly"));
+}
+
+TEST_F(FileSystem, RemoveFileTakesTheLinkNotTheFileBehindIt) {
   dir_.Write("target", "kept");
   fs::permissions("target", fs::perms::owner_read);
   const fs::perms targetPerms = Perms("target");
@@ -143,6 +146,7 @@ TEST_F(FileSystem, MakeFileAndRemoveFile) {
   EXPECT_EQ(RemoveFile("link"_s), 1);
   EXPECT_FALSE(fs::exists(fs::symlink_status("link")));
   EXPECT_EQ(Perms("target"), targetPerms);
+  EXPECT_EQ(ReadFileBytes("target"), "kept");
   fs::permissions("target", fs::perms::owner_write, fs::perm_options::add);
 }
 
@@ -258,31 +262,29 @@ TEST_F(FileSystem, DuplicateFile) {
   EXPECT_FALSE(fs::exists("copy2"));
 }
 
-// A link to a file is copied as the file; a link to a directory (here one
-// that makes a cycle) is left out, and so is a copy inside its own source.
-TEST_F(FileSystem, DuplicateDirCopiesATreeFileByFile) {
+// A tree to copy from "src", and what a copy of it holds, as Tree lists it.
+std::map<std::string, std::string> MakeSourceTree(const testing::TempDir& dir) {
   fs::create_directories("src/sub/deeper");
   fs::create_directory("src/empty");
-  dir_.Write("src/a.txt", "alpha");
-  dir_.Write("src/sub/b.bin", std::string("\0\1\2", 3));
-  dir_.Write("src/sub/deeper/c", "");
-  std::map<std::string, std::string> expected = {
-      {"a.txt", "alpha"},      {"empty", "/"},
-      {"sub", "/"},            {"sub/b.bin", std::string("\0\1\2", 3)},
-      {"sub/deeper", "/"},     {"sub/deeper/c", ""},
-      {"sub/deeper/up_file", "alpha"}, {"sub/link_file", "alpha"},
+  dir.Write("src/a.txt", "alpha");
+  dir.Write("src/sub/b.bin", std::string("\0\1\2", 3));
+  dir.Write("src/sub/deeper/c", "");
+  std::map<std::string, std::string> tree = {
+      {"a.txt", "alpha"},  {"empty", "/"},      {"sub", "/"}, {"sub/b.bin", std::string("\0\1\2", 3)},
+      {"sub/deeper", "/"}, {"sub/deeper/c", ""},
   };
 #ifndef _WIN32
   // No name holds a colon on Windows.
-  dir_.Write("src/x::y", "colons");
-  expected["x::y"] = "colons";
+  dir.Write("src/x::y", "colons");
+  tree["x::y"] = "colons";
 #endif
-  for (const auto& [target, link, directory] :
-       {std::tuple<fs::path, fs::path, bool>{"../a.txt", "src/sub/link_file", false},
-        {dir_.Path() / "src/a.txt", "src/sub/deeper/up_file", false},
-        {"..", "src/sub/cycle", true}}) {
-    if (auto why = MakeSomeLink(target, link, directory); !why.empty()) GTEST_SKIP() << why;
-  }
+  return tree;
+}
+
+// Every file and directory is copied, the empty one too; so is a tree
+// into a place inside itself, the copy left out of it.
+TEST_F(FileSystem, DuplicateDirCopiesATreeFileByFile) {
+  const auto expected = MakeSourceTree(dir_);
   EXPECT_EQ(DuplicateDir("src/"_s, "dst"_s), 1);
   EXPECT_EQ(Tree("dst"), expected);
   EXPECT_EQ(DuplicateDir("src"_s, "src/sub/copy"_s), 1);
@@ -290,6 +292,24 @@ TEST_F(FileSystem, DuplicateDirCopiesATreeFileByFile) {
   EXPECT_EQ(DuplicateDir("src"_s, "src"_s), 0);
   EXPECT_EQ(ReadFileBytes("src/a.txt"), "alpha");
   EXPECT_EQ(DuplicateDir("src/a.txt"_s, "elsewhere"_s), 0);
+}
+
+// A link to a file is copied as the file; a link to a directory (here one
+// that makes a cycle) is left out.
+TEST_F(FileSystem, DuplicateDirCopiesLinkedFilesAndLeavesOutLinkedDirectories) {
+  auto expected = MakeSourceTree(dir_);
+  for (const auto& [target, link, directory] :
+       {std::tuple<fs::path, fs::path, bool>{"../a.txt", "src/sub/link_file", false},
+        {dir_.Path() / "src/a.txt", "src/sub/deeper/up_file", false},
+        {"..", "src/sub/cycle", true}}) {
+    if (auto why = MakeSomeLink(target, link, directory); !why.empty()) GTEST_SKIP() << why;
+  }
+  expected["sub/link_file"] = "alpha";
+  expected["sub/deeper/up_file"] = "alpha";
+  EXPECT_EQ(DuplicateDir("src/"_s, "dst"_s), 1);
+  EXPECT_EQ(Tree("dst"), expected);
+  EXPECT_EQ(DuplicateDir("src"_s, "src/sub/copy"_s), 1);
+  EXPECT_EQ(Tree("src/sub/copy"), expected);
 }
 
 TEST_F(FileSystem, ListDir) {
