@@ -9,6 +9,8 @@
 #endif
 
 #include <filesystem>
+#include <future>
+#include <utility>
 
 #include "tape_runner.h"
 
@@ -153,10 +155,13 @@ TEST(Transcript, OutputThatCannotBeWrittenEndsTheRunWithAWriteError) {
 TEST(Transcript, RunningOutOfMemoryEndsWithAMessage) {
 #if defined(_WIN32)
   // No limit to set: a 32-bit process runs out of its 2 GiB of address
-  // space on its own, in seconds.
+  // space on its own, in seconds; the two runs go side by side.
   TempDir dir;
-  for (const char* code : {"( > + % )", "( < + % )"}) {
-    auto run = RunProcess({TapeBinary(), dir.Write("grow.txt", code).string()}, "", 60);
+  const std::string right = dir.Write("right.txt", "( > + % )").string();
+  const std::string left = dir.Write("left.txt", "( < + % )").string();
+  auto leftRun = std::async(std::launch::async, [&] { return RunProcess({TapeBinary(), left}, "", 100); });
+  auto rightRun = RunProcess({TapeBinary(), right}, "", 100);
+  for (const auto& [code, run] : {std::pair{right, rightRun}, std::pair{left, leftRun.get()}}) {
     ASSERT_FALSE(run.timedOut) << code;
     EXPECT_EQ(run.err, "Out of memory\n") << code;
     EXPECT_EQ(run.status, testing::kUncaughtStatus) << code;
