@@ -4,7 +4,6 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -189,13 +188,11 @@ class Answers : public NetworkCode, public ::testing::WithParamInterface<Answer>
 
 TEST_P(Answers, RunOnlyAWholeProgram) {
   const Answer& answer = GetParam();
+  if (auto why = answer.reset ? testing::NeedResets() : ""; !why.empty()) GTEST_SKIP() << why;
   ScriptedServer server(answer.http ? 80 : 0, [&](TSocket& peer) {
     if (answer.http) testing::ReadRequest(peer);
     testing::SendAll(peer, answer.bytes);
-    if (answer.reset) {
-      linger abort{1, 0};
-      setsockopt(peer.Socket(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-    }
+    if (answer.reset) testing::ResetOnClose(peer);
   });
   std::string name = answer.http ? "http::127.0.0.1/prog.txt" : "tcp::127.0.0.1:" + std::to_string(server.Port());
   auto run = RunProcess({TapeBinary(), name}, "\n");

@@ -162,6 +162,7 @@ class ConnectionEnds : public PrivateNetwork, public ::testing::WithParamInterfa
 
 TEST_P(ConnectionEnds, FailTheReadUnlessTheDataIsWhole) {
   const ConnectionEnd& end = GetParam();
+  if (auto why = end.ending == Ending::Reset ? testing::NeedResets() : ""; !why.empty()) GTEST_SKIP() << why;
   std::promise<void> done;
   ScriptedServer server(0, [&](TSocket& peer) {
     testing::SendAll(peer, end.sent);
@@ -321,6 +322,7 @@ class HostileServers : public PrivateNetwork, public ::testing::WithParamInterfa
 TEST_P(HostileServers, GiveTheWholeBodyOrNoStream) {
   if (auto why = testing::NeedPort(80); !why.empty()) GTEST_SKIP() << why;
   const Reply& reply = GetParam();
+  if (auto why = reply.ending == Ending::Reset ? testing::NeedResets() : ""; !why.empty()) GTEST_SKIP() << why;
   ScriptedServer server(80, [&](TSocket& peer) {
     testing::ReadRequest(peer);
     if (!testing::SendAll(peer, reply.bytes) || !Send(peer, reply.slow, std::max(reply.pauseMillis, 1))) return;
