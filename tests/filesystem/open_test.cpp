@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <string>
 
@@ -18,6 +21,7 @@ using testing::MemoryStream;
 using testing::Name;
 using testing::TempDir;
 
+#ifndef _WIN32
 // Both ends of a pipe, closed when the test is done.
 struct Pipe {
   Pipe() { EXPECT_EQ(pipe(fds), 0); }
@@ -36,6 +40,7 @@ struct Pipe {
   std::string Path(int end) const { return "/dev/fd/" + std::to_string(fds[end]); }
   int fds[2] = {-1, -1};
 };
+#endif
 
 TEST(OpenSeekable, FilesComeBackAsTheyAreAndMissingOnesAsNull) {
   TempDir dir;
@@ -62,11 +67,10 @@ TEST(OpenSeekable, AStreamWithoutPositionIsReadIntoABank) {
 }
 
 TEST(OpenSeekable, APipeBecomesASeekableCopyOfItsBytes) {
-  Pipe pipe;
+  TempDir dir;
   const std::string bytes = "line one\nline two\n";
-  ASSERT_EQ(write(pipe.fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  pipe.CloseWrite();
-  Ref<TStream> stream = OpenSeekableReader(Name(pipe.Path(0)));
+  testing::FedPipe pipe(dir, bytes);
+  Ref<TStream> stream = OpenSeekableReader(FromBytes(pipe.Name()));
   ASSERT_TRUE(CastTo<TBankStream>(stream));
   EXPECT_EQ(stream->Size(), static_cast<Int>(bytes.size()));
   EXPECT_EQ(stream->Pos(), 0);
@@ -76,9 +80,9 @@ TEST(OpenSeekable, APipeBecomesASeekableCopyOfItsBytes) {
 }
 
 TEST(OpenSeekable, AnEmptyPipeGivesAnEmptyStream) {
-  Pipe pipe;
-  pipe.CloseWrite();
-  Ref<TStream> stream = OpenSeekableReader(Name(pipe.Path(0)));
+  TempDir dir;
+  testing::FedPipe pipe(dir, "");
+  Ref<TStream> stream = OpenSeekableReader(FromBytes(pipe.Name()));
   ASSERT_TRUE(stream);
   EXPECT_EQ(stream->Size(), 0);
   EXPECT_EQ(stream->Eof(), 1);
@@ -89,11 +93,10 @@ TEST(OpenSeekable, AnEmptyPipeGivesAnEmptyStream) {
 TEST(OpenSeekable, ProtocolLayersStayOverABankOfThePipesRawBytes) {
   StartXEndianModule();
   StartTextStreamModule();
-  Pipe pipe;
+  TempDir dir;
   const std::string bytes = "\xC3\xA9t\xC3\xA9\n\x01\x02";
-  ASSERT_EQ(write(pipe.fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  pipe.CloseWrite();
-  Ref<TStream> stream = OpenSeekableReader(FromBytes("utf8::bigendian::" + pipe.Path(0)));
+  testing::FedPipe pipe(dir, bytes);
+  Ref<TStream> stream = OpenSeekableReader(FromBytes("utf8::bigendian::" + pipe.Name()));
   auto text = CastTo<TTextStream>(stream);
   ASSERT_TRUE(text);
   auto order = CastTo<TXEndianStream>(text->Inner());
@@ -106,16 +109,25 @@ TEST(OpenSeekable, ProtocolLayersStayOverABankOfThePipesRawBytes) {
 
 // Loading a write-only pipe into a bank would swallow everything written.
 TEST(OpenSeekable, AWriterWithoutPositionIsHandedOutAsItIs) {
+#ifdef _WIN32
+  testing::DrainedPipe pipe;
+  Ref<TStream> stream = OpenSeekableWriter(FromBytes(pipe.Name()));
+#else
   Pipe pipe;
   Ref<TStream> stream = OpenSeekableWriter(Name(pipe.Path(1)));
+#endif
   ASSERT_TRUE(CastTo<TCStream>(stream));
   EXPECT_EQ(stream->Pos(), -1);
   EXPECT_EQ(stream->WriteLine("sent"_s), 1);
   CloseSeekable(stream);
+#ifdef _WIN32
+  EXPECT_EQ(pipe.Received(), "sent\r\n");
+#else
   pipe.CloseWrite();
   char received[16] = {};
   EXPECT_EQ(read(pipe.fds[0], received, sizeof received), 6);
   EXPECT_EQ(std::string(received), "sent\r\n");
+#endif
 }
 
 }  // namespace

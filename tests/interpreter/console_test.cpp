@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
 #include "tape_runner.h"
 
 namespace corvid {
@@ -55,6 +60,36 @@ TEST(Console, NamesAreAnnouncedAsTheyWereTyped) {
     if (c.exists) dir.Write(c.leaf, "+.");
     auto result = RunProcess({TapeBinary(), path}, "\n");
     EXPECT_EQ(result.out, c.exists ? Transcript(path, "1") : "Could not load " + path + "\r\n>");
+  }
+#endif
+}
+
+// On Windows a name arrives as the 16-bit units of the command line, beyond
+// Latin-1 too, and the console writes it as UTF-8.
+TEST(Console, WideNamesAreAnnouncedAsUtf8) {
+#ifndef _WIN32
+  GTEST_SKIP() << "names are 16-bit on Windows only";
+#else
+  struct Case {
+    std::u16string leaf;
+    bool exists;
+    std::string shown;  // the leaf as the console writes it
+  };
+  const Case cases[] = {
+      {u"caf\u00e9.txt", true, "caf\xC3\xA9.txt"},
+      {u"\u00ff", false, "\xC3\xBF"},
+      {u"\u043a\u043e\u0434.txt", true, "\xD0\xBA\xD0\xBE\xD0\xB4.txt"},
+      {u"\u65e5\u672c.txt", true, "\xE6\x97\xA5\xE6\x9C\xAC.txt"},
+      {u"\u20ac.txt", true, "\xE2\x82\xAC.txt"},
+      {u"\u20ac\u0141", false, "\xE2\x82\xAC\xC5\x81"},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    if (c.exists) std::ofstream(dir.Path() / testing::PathOf(c.leaf), std::ios::binary) << "+.";
+    auto result = RunProcess({std::filesystem::path(TapeBinary()).u16string(), dir.Path().u16string() + u"/" + c.leaf},
+                             "\n");
+    const std::string shown = dir.Path().string() + "/" + c.shown;
+    EXPECT_EQ(result.out, c.exists ? Transcript(shown, "1") : "Could not load " + shown + "\r\n>") << c.shown;
   }
 #endif
 }

@@ -1,16 +1,21 @@
 // Code files fetched over the network: from a real web server on port 80
-// of a private network, and from plain TCP servers.
+// of a private network (on Windows a small one of the test's own on the
+// loopback), and from plain TCP servers.
+#ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "support/network.h"
 #include "tape_runner.h"
@@ -24,6 +29,48 @@ using testing::TapeBinary;
 using testing::TempDir;
 using testing::Transcript;
 
+#ifdef _WIN32
+// Serves the files of `dir` on port 80 of the loopback to every GET
+// request, on a thread of its own, until the object goes. (A Windows test
+// cannot start the Unix python3 the POSIX form uses.)
+class WebServer {
+ public:
+  explicit WebServer(const std::filesystem::path& dir) : dir_(dir), listener_(TSocket::CreateTCP()) {
+    if (!listener_ || !listener_->Bind(80) || !listener_->Listen(8)) return;
+    running_ = true;
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        Ref<TSocket> peer = listener_->Accept(50);
+        if (!peer) continue;
+        std::string request = testing::ReadRequest(*peer);
+        std::string path = request.substr(0, request.find(' ', 4));
+        if (path.rfind("GET /", 0) == 0 && std::filesystem::is_regular_file(dir_ / path.substr(5)))
+          testing::SendAll(*peer, "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" +
+                                      testing::ReadFileBytes(dir_ / path.substr(5)));
+        else
+          testing::SendAll(*peer, "HTTP/1.0 404 Not Found\r\n\r\n");
+        peer->Close();
+      }
+    });
+  }
+  ~WebServer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (listener_) listener_->Close();
+  }
+  WebServer(const WebServer&) = delete;
+  WebServer& operator=(const WebServer&) = delete;
+
+  bool Running() const { return running_; }
+
+ private:
+  std::filesystem::path dir_;
+  Ref<TSocket> listener_;
+  std::atomic<bool> stop_{false};
+  bool running_ = false;
+  std::thread thread_;
+};
+#else
 // "python3 -m http.server" serving `dir` on port 80 of the loopback,
 // stopped when the object goes.
 class WebServer {
@@ -66,11 +113,13 @@ class WebServer {
 
   pid_t pid_ = -1;
 };
+#endif
 
 class NetworkCode : public ::testing::Test {
  protected:
   void SetUp() override {
     if (auto why = testing::EnterPrivateNetwork(); !why.empty()) GTEST_SKIP() << why;
+    if (auto why = testing::NeedPort(80); !why.empty()) GTEST_SKIP() << why;
   }
 };
 
@@ -80,12 +129,16 @@ TEST_F(NetworkCode, ProgramsLoadFromAWebServer) {
   TempDir dir;
   dir.Write("prog.txt", "+++.\r\n+.\r\n");
   WebServer server(dir.Path());
-  ASSERT_TRUE(server.Running()) << "python3 -m http.server did not start";
-  const std::pair<std::string, std::string> cases[] = {
+  ASSERT_TRUE(server.Running()) << "the web server did not start";
+  std::vector<std::pair<std::string, std::string>> cases = {
       {"http::127.0.0.1/prog.txt", Transcript("http::127.0.0.1/prog.txt", "34")},
       {"HTTP::localhost/prog.txt", Transcript("HTTP::localhost/prog.txt", "34")},
-      {"http::127.0.0.2/prog.txt", CouldNotLoad("http::127.0.0.2/prog.txt")},  // nothing listens
   };
+#ifndef _WIN32
+  // Nothing listens there; the Windows form of the server listens on every
+  // address of the loopback.
+  cases.push_back({"http::127.0.0.2/prog.txt", CouldNotLoad("http::127.0.0.2/prog.txt")});
+#endif
   for (const auto& [name, transcript] : cases) {
     auto run = RunProcess({TapeBinary(), name}, "\n");
     EXPECT_EQ(run.out, transcript);
@@ -99,7 +152,7 @@ TEST_F(NetworkCode, ATextProtocolDecodesTheDocument) {
   TempDir dir;
   dir.Write("utf8.txt", "+++. \xC3\xA9\xE2\x82\xAC\n+.");
   WebServer server(dir.Path());
-  ASSERT_TRUE(server.Running()) << "python3 -m http.server did not start";
+  ASSERT_TRUE(server.Running()) << "the web server did not start";
   const std::string name = "utf8::http::127.0.0.1/utf8.txt";
   auto run = RunProcess({TapeBinary(), name}, "\n");
   EXPECT_EQ(run.out, Transcript(name, "34"));
@@ -135,13 +188,11 @@ class Answers : public NetworkCode, public ::testing::WithParamInterface<Answer>
 
 TEST_P(Answers, RunOnlyAWholeProgram) {
   const Answer& answer = GetParam();
+  if (auto why = answer.reset ? testing::NeedResets() : ""; !why.empty()) GTEST_SKIP() << why;
   ScriptedServer server(answer.http ? 80 : 0, [&](TSocket& peer) {
     if (answer.http) testing::ReadRequest(peer);
     testing::SendAll(peer, answer.bytes);
-    if (answer.reset) {
-      linger abort{1, 0};
-      setsockopt(peer.Socket(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-    }
+    if (answer.reset) testing::ResetOnClose(peer);
   });
   std::string name = answer.http ? "http::127.0.0.1/prog.txt" : "tcp::127.0.0.1:" + std::to_string(server.Port());
   auto run = RunProcess({TapeBinary(), name}, "\n");

@@ -3,12 +3,14 @@
 #include "net/http.h"
 
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -65,15 +67,11 @@ std::optional<std::string> LoadBody(const std::string& url) {
 // How the server's side of the connection ends once it has sent.
 enum class Ending { Close, Silence, Reset };
 
-// A close that throws away what was not yet sent and answers with a reset.
-void Reset(TSocket& peer) {
-  linger abort{1, 0};
-  setsockopt(peer.Socket(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-}
-
 using SocketStreams = PrivateNetwork;
 
 TEST_F(SocketStreams, TcpNamesConnectToTheirPortOrPort80) {
+  if (auto why = testing::NeedPort(80); !why.empty()) GTEST_SKIP() << why;
+  if (auto why = testing::NeedPort(8080); !why.empty()) GTEST_SKIP() << why;
   const std::pair<const char*, Int> cases[] = {
       {"tcp::127.0.0.1", 80}, {"TCP::localhost:8080", 8080}, {"tcp::127.0.0.1:8080xyz", 8080}};
   for (const auto& [url, port] : cases) {
@@ -164,11 +162,12 @@ class ConnectionEnds : public PrivateNetwork, public ::testing::WithParamInterfa
 
 TEST_P(ConnectionEnds, FailTheReadUnlessTheDataIsWhole) {
   const ConnectionEnd& end = GetParam();
+  if (auto why = end.ending == Ending::Reset ? testing::NeedResets() : ""; !why.empty()) GTEST_SKIP() << why;
   std::promise<void> done;
   ScriptedServer server(0, [&](TSocket& peer) {
     testing::SendAll(peer, end.sent);
     if (end.ending == Ending::Silence) done.get_future().wait();
-    if (end.ending == Ending::Reset) Reset(peer);
+    if (end.ending == Ending::Reset) testing::ResetOnClose(peer);
   });
   struct Release {
     std::promise<void>& done;
@@ -215,15 +214,20 @@ TEST_F(SocketStreams, AnInterruptedConnectStillEndsAfterTheTimeOut) {
   ASSERT_EQ(listener->Bind(0) + listener->Listen(0), 2);
   Ref<TSocket> queued = TSocket::CreateTCP();
   ASSERT_EQ(queued->Connect(testing::kLoopback, listener->LocalPort()), 1);
+#ifndef _WIN32
   struct sigaction wake {}, previous{};
   wake.sa_handler = [](int) {};  // no SA_RESTART: the connect sees EINTR
   ASSERT_EQ(sigaction(SIGUSR1, &wake, &previous), 0);
-  std::atomic<bool> done{false}, rescued{false};
   pthread_t connecting = pthread_self();
+#endif
+  std::atomic<bool> done{false}, rescued{false};
   std::thread interrupter([&] {
     for (int round = 0; !done; ++round) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
+#ifndef _WIN32
+      // Windows has no signals: there the connect is only waited out.
       if (!done) pthread_kill(connecting, SIGUSR1);
+#endif
       if (round == 250 && !done) {
         rescued = true;
         listener->Close();
@@ -233,7 +237,9 @@ TEST_F(SocketStreams, AnInterruptedConnectStillEndsAfterTheTimeOut) {
   Ref<TStream> stream = OpenUrl(FromBytes("tcp::127.0.0.1:" + std::to_string(listener->LocalPort())), 1, 1);
   done = true;
   interrupter.join();
+#ifndef _WIN32
   sigaction(SIGUSR1, &previous, nullptr);
+#endif
   EXPECT_FALSE(stream);
   EXPECT_FALSE(rescued);
   queued->Close();
@@ -242,6 +248,7 @@ TEST_F(SocketStreams, AnInterruptedConnectStillEndsAfterTheTimeOut) {
 
 // What reached the server, for each form of name.
 TEST_F(PrivateNetwork, HttpRequestHoldsExactlyTheLineAndTheHost) {
+  if (auto why = testing::NeedPort(80); !why.empty()) GTEST_SKIP() << why;
   const std::pair<const char*, const char*> cases[] = {
       {"http::127.0.0.1", "GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"},
       {"HTTP::localhost/dir/page", "GET /dir/page HTTP/1.0\r\nHost: localhost\r\n\r\n"},
@@ -264,6 +271,7 @@ TEST_F(PrivateNetwork, HttpRequestHoldsExactlyTheLineAndTheHost) {
 // Names that would change the request, or that name no host, make no
 // connection at all.
 TEST_F(PrivateNetwork, HttpNamesThatCannotBeAskedForOpenNothing) {
+  if (auto why = testing::NeedPort(80); !why.empty()) GTEST_SKIP() << why;
   Ref<TSocket> listener = TSocket::CreateTCP();
   ASSERT_EQ(listener->Bind(80), 1);
   ASSERT_EQ(listener->Listen(4), 1);
@@ -312,7 +320,9 @@ class HostileServers : public PrivateNetwork, public ::testing::WithParamInterfa
 // Every reply ends within the time-out: with the whole body, or with no
 // stream when the reply broke off, stalled or had a head out of bounds.
 TEST_P(HostileServers, GiveTheWholeBodyOrNoStream) {
+  if (auto why = testing::NeedPort(80); !why.empty()) GTEST_SKIP() << why;
   const Reply& reply = GetParam();
+  if (auto why = reply.ending == Ending::Reset ? testing::NeedResets() : ""; !why.empty()) GTEST_SKIP() << why;
   ScriptedServer server(80, [&](TSocket& peer) {
     testing::ReadRequest(peer);
     if (!testing::SendAll(peer, reply.bytes) || !Send(peer, reply.slow, std::max(reply.pauseMillis, 1))) return;
@@ -323,7 +333,7 @@ TEST_P(HostileServers, GiveTheWholeBodyOrNoStream) {
       while (peer.Recv(&byte, 1, 0) > 0) {
       }
     }
-    if (reply.ending == Ending::Reset) Reset(peer);
+    if (reply.ending == Ending::Reset) testing::ResetOnClose(peer);
   });
   EXPECT_EQ(LoadBody("http::127.0.0.1/code.txt"), reply.body);
 }
@@ -370,7 +380,9 @@ INSTANTIATE_TEST_SUITE_P(
 // A load that fails part-way (here: the memory runs out under an endless
 // body) closes the socket it was reading before the error passes on.
 TEST_F(PrivateNetwork, ALoadThatFailsClosesItsSocket) {
-#ifdef CORVID_SANITIZED
+#if defined(_WIN32)
+  GTEST_SKIP() << "needs fork and a limit on a process's address space (setrlimit), which Windows lacks";
+#elif defined(CORVID_SANITIZED)
   GTEST_SKIP() << "the sanitizers reserve address space that a memory limit would cut";
 #else
   ScriptedServer server(80, [](TSocket& peer) {

@@ -1,9 +1,11 @@
 #include "net/socket.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -98,7 +100,9 @@ TEST(Socket, ConnectedTellsLiveIdleAndGonePeers) {
 }
 
 TEST(Socket, SendingToAGonePeerGivesZeroInsteadOfEndingTheProcess) {
+#ifndef _WIN32
   signal(SIGPIPE, SIG_DFL);
+#endif
   Connection c;
   c.server->Close();
   const std::uint8_t byte = 'x';
@@ -132,7 +136,7 @@ TEST(Socket, CloseReleasesOnceAndOnlyAnOwnedHandle) {
 
   Ref<TSocket> owner = TSocket::CreateTCP();
   TSocket::Create(owner->Socket(), 0)->Close();
-  EXPECT_NE(fcntl(owner->Socket(), F_GETFD), -1);
+  EXPECT_TRUE(testing::SocketHandleOpen(owner->Socket()));
   owner->Close();
   EXPECT_FALSE(TSocket::Create(-1, 1));
 }
@@ -179,6 +183,10 @@ TEST(SelectSockets, HandlesThatAreNotOpenFailTheWaitAndLeaveTheList) {
 }
 
 TEST(SelectSockets, WatchesHandlesAbove1023) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Winsock's select takes handles of any value; its limit, 64 a set, is "
+                  "WatchesTheFirst64DistinctHandlesOfAList's";
+#else
   rlimit limit{};
   getrlimit(RLIMIT_NOFILE, &limit);
   limit.rlim_cur = std::max<rlim_t>(limit.rlim_cur, std::min<rlim_t>(limit.rlim_max, 1100));
@@ -191,6 +199,7 @@ TEST(SelectSockets, WatchesHandlesAbove1023) {
   EXPECT_EQ(SelectSockets(0, nullptr, 1, list, 0, nullptr, 1000), 1);
   EXPECT_EQ(list[0], high);
   close(high);
+#endif
 }
 
 TEST(HostLookup, FormatIpWritesEachByteUnsigned) {

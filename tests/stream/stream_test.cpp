@@ -1,7 +1,6 @@
 #include "stream/stream.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <functional>
 
@@ -90,12 +89,6 @@ TEST(StreamBlocks, ExactTransfersLoopOverShortOnes) {
   EXPECT_EQ(s->ReadString(0)->Length(), 0);
 }
 
-long PeakKilobytes() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
-
 // The count is the caller's word, not the stream's: memory follows the
 // bytes that arrive, so a short stream fails at once instead of first
 // taking 2 GiB.
@@ -111,9 +104,9 @@ TEST(StreamBlocks, HugeCountsTakeMemoryOnlyForTheBytesThatCome) {
   };
   for (const Case& c : cases) {
     auto source = MakeRef<MemoryStream>("abc");
-    long before = PeakKilobytes();
+    long before = testing::PeakMemoryKilobytes();
     EXPECT_TRUE(CastTo<TStreamReadException>(RaisedBy([&] { c.call(source); }))) << c.what;
-    EXPECT_LT(PeakKilobytes() - before, 64 * 1024) << c.what;
+    EXPECT_LT(testing::PeakMemoryKilobytes() - before, 64 * 1024) << c.what;
     EXPECT_EQ(source->Pos(), 3) << c.what;
   }
   std::string bytes(10000, 'x');

@@ -2,15 +2,8 @@
 // loopback servers that follow a script.
 #pragma once
 
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <future>
@@ -24,24 +17,33 @@ namespace corvid::testing {
 
 constexpr Int kLoopback = 0x7F000001;
 
-/// Moves the test process into a network namespace of its own with the
-/// loopback interface up, so that any port (80 included) is free and no
-/// look-up reaches a real name server. Empty on success, else why the
-/// namespace is unavailable (the caller skips).
-inline std::string EnterPrivateNetwork() {
-  if (unshare(CLONE_NEWNET) != 0)
-    return std::string("needs a private network namespace; unshare(CLONE_NEWNET) failed: ") +
-           std::strerror(errno);
-  int control = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  ifreq request{};
-  std::strcpy(request.ifr_name, "lo");
-  bool up = control >= 0 && ioctl(control, SIOCGIFFLAGS, &request) == 0;
-  request.ifr_flags |= IFF_UP;
-  up = up && ioctl(control, SIOCSIFFLAGS, &request) == 0;
-  if (control >= 0) close(control);
-  if (!up) throw std::runtime_error("loopback of the private network did not come up");
-  return "";
+/// Gives the test process a network of its own. On Linux it moves into a
+/// network namespace with the loopback interface up, so that any port (80
+/// included) is free and no look-up reaches a real name server. Windows has
+/// no such thing: the process takes a lock that the suite's processes
+/// share, held until it ends, so that they do not contend for the fixed
+/// ports, and names go to the machine's resolver. Empty on success, else
+/// why the network is unavailable (the caller skips).
+std::string EnterPrivateNetwork();
+
+/// Empty when a server of this process can listen on `port`, else why not
+/// (the caller skips): a port below 1024 may need privileges, and outside a
+/// private network another program may hold it.
+inline std::string NeedPort(Int port) {
+  Ref<TSocket> probe = TSocket::CreateTCP();
+  bool free = probe && probe->Bind(port) && probe->Listen(1);
+  if (probe) probe->Close();
+  if (free) return "";
+  return "needs to listen on port " + std::to_string(port) +
+         ", which is taken or needs privileges this process lacks";
 }
+
+/// Makes the close of `peer` throw away what was not yet sent and answer
+/// with a reset.
+void ResetOnClose(TSocket& peer);
+/// Whether the system still knows `handle` as an open socket (a descriptor
+/// on POSIX).
+bool SocketHandleOpen(Int handle);
 
 /// Every byte up to and including the empty line that ends a request head,
 /// or up to the peer's close.
@@ -106,5 +108,27 @@ class ScriptedServer {
   Ref<TSocket> listener_;
   std::thread thread_;
 };
+
+/// Empty when a close made by ResetOnClose reaches the peer as a reset,
+/// else why not (the caller skips): Wine closes such a socket in order, so
+/// the peer reads the bytes sent and then an orderly end.
+inline std::string NeedResets() {
+  static const std::string why = [] {
+    ScriptedServer server(0, [](TSocket& peer) {
+      peer.Send(reinterpret_cast<const std::uint8_t*>("x"), 1, 0);
+      ResetOnClose(peer);
+    });
+    Ref<TSocket> client = TSocket::CreateTCP();
+    if (!client || !client->Connect(kLoopback, server.Port())) return std::string("no loopback connection");
+    server.Join();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::uint8_t bytes[4];
+    Int got = 0;
+    for (int reads = 0; reads < 4 && (got = client->Recv(bytes, sizeof bytes, 0)) > 0;) ++reads;
+    client->Close();
+    return std::string(got < 0 ? "" : "a close without lingering reaches the peer as an orderly end here");
+  }();
+  return why;
+}
 
 }  // namespace corvid::testing

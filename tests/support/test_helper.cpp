@@ -2,8 +2,10 @@
 // the first argument names a scenario. Every scenario registers an end
 // function that writes "[end]" to standard output, so a test can tell
 // whether the normal exit ran.
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <climits>
 #include <csignal>
@@ -12,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "interpreter/internal/executor.h"
 #include "runtime/app.h"
 #include "runtime/error.h"
 #include "runtime/internal/platform.h"
@@ -62,6 +65,7 @@ void Breakpoint() {
 #endif
 }
 
+#ifndef _WIN32
 // A fault signal that a process sends rather than an instruction raises;
 // its default action must not leave a core file behind.
 void SendSegv(int (*send)()) {
@@ -69,6 +73,7 @@ void SendSegv(int (*send)()) {
   setrlimit(RLIMIT_CORE, &noCore);
   send();
 }
+#endif
 
 void WriteRaw(const char* text) { platform::WriteStderrRaw(text, std::strlen(text)); }
 void WritePending() { WriteStdout(reinterpret_cast<const std::uint8_t*>("[pending]"), 9); }
@@ -89,6 +94,13 @@ void ShowStart() {
   line("cwd=", FromUnits(platform::CurrentDirectory()));
   line("title=", ProgramTitle());
   for (const auto& arg : ProgramArgs()->Elements<Ref<String>>()) line("arg=", arg);
+  // Each argument again in UTF-8, where units beyond Latin-1 keep their identity.
+  for (const auto& arg : ProgramArgs()->Elements<Ref<String>>()) {
+    PutStdout("utf8="_s);
+    const char* utf8 = TempUtf8Z(arg);
+    WriteStdout(reinterpret_cast<const std::uint8_t*>(utf8), std::strlen(utf8));
+    PutStdout("\n"_s);
+  }
   line("main=", String::FormatInt(IsMainThread()));
   line("wide=", String::FormatInt(WideCallMode() ? 1 : 0));
 }
@@ -153,10 +165,20 @@ int Entry() {
          DebugStopHook = StopMarker;
          NullWrite();
        }},
+#ifndef _WIN32
       {"sent-kill", [] { SendSegv([] { return kill(getpid(), SIGSEGV); }); }},
       {"sent-queue", [] { SendSegv([] { return sigqueue(getpid(), SIGSEGV, sigval{}); }); }},
       {"sent-tkill", [] { SendSegv([] { return raise(SIGSEGV); }); }},
+#endif
       {"show-start", ShowStart},
+      // Ends with 1 when a number the port wrote still waits in the buffer
+      // (standard output is no terminal), else 0; no flush at the end.
+      {"port-pending",
+       [] {
+         StandardPort port;
+         port.Write("5\n", 2);
+         platform::ExitImmediately(StdoutPending() ? 1 : 0);
+       }},
       {"read-lines", ReadLines},
       {"put-units", [] { PutStdout(String::FromWideSpan(u"a\0b\u0141", 4)); }},
       // Output still waiting in standard output's buffer when the end comes.

@@ -7,6 +7,11 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+// The Windows headers spell RemoveDirectory as a macro for RemoveDirectoryA
+// or W, which would rename the platform call defined here; the system's
+// own is named with its suffix below.
+#undef RemoveDirectory
+
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -29,7 +34,14 @@ EntryKind KindOf(unsigned short mode) {
   }
 }
 
+// The C runtime's status call refuses a directory named with a trailing
+// separator ("dir/"), which the attribute calls here and the POSIX half
+// take; it is asked without it, a root ("C:/", "/", "//") left whole.
 bool Stat(std::u16string_view path, struct _stat64& raw) {
+  auto separator = [](char16_t unit) { return unit == u'/' || unit == u'\\'; };
+  if (path.size() > 1 && separator(path.back()) && path[path.size() - 2] != u':' &&
+      !separator(path[path.size() - 2]))
+    path.remove_suffix(1);
   return ByName(path, false, [&](const wchar_t* name) { return _wstat64(name, &raw) == 0; },
                 [&](const char* name) { return _stat64(name, &raw) == 0; });
 }
@@ -328,9 +340,12 @@ DirectoryHandle DirectoryHandle::Open(std::u16string_view pathRef) {
   std::u16string_view path = EntryPath(pathRef);
   HANDLE handle = OpenEntry(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kPinnedShare);
   if (handle == INVALID_HANDLE_VALUE) return dir;
+  // The handle's own attributes tell a reparse point it was opened on; Wine
+  // opens the directory behind a Unix symbolic link instead, and only the
+  // path's attributes still show the link.
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handle, &info) || !IsDirectory(info.dwFileAttributes) ||
-      IsLink(info.dwFileAttributes)) {
+      IsLink(info.dwFileAttributes) || IsLink(Attributes(path))) {
     CloseHandle(handle);
     return dir;
   }

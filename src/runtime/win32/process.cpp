@@ -39,6 +39,26 @@ using win32::ByName;
 using win32::FromNarrow;
 using win32::FromWide;
 
+namespace {
+
+// The 16-bit arguments, split and expanded at start: the runtime's
+// splitting expands wildcards against the working directory of the moment,
+// which must be the one the program was started in, as for the 8-bit ones.
+std::vector<std::u16string> wideArguments;
+bool wideArgumentsRead = false;
+
+void ReadWideArguments() {
+  int count = 0;
+  wchar_t** wide = nullptr;
+  wchar_t** environment = nullptr;
+  StartupInfo info{0};
+  if (__wgetmainargs(&count, &wide, &environment, 1, &info) != 0 || !wide) return;
+  for (int i = 0; i < count; ++i) wideArguments.push_back(FromWide(wide[i]));
+  wideArgumentsRead = true;
+}
+
+}  // namespace
+
 void StartProcess() {
   OSVERSIONINFOA version{};
   version.dwOSVersionInfoSize = sizeof version;
@@ -47,6 +67,7 @@ void StartProcess() {
   bool known = GetVersionExA(&version) != 0;
 #pragma GCC diagnostic pop
   win32::SetWideMode(known && version.dwPlatformId == VER_PLATFORM_WIN32_NT);
+  if (win32::WideMode()) ReadWideArguments();
   // Bytes in and out as they are: in text mode the C runtime would turn
   // the console's own CR LF into CR CR LF, and end input at a 0x1A byte.
   _setmode(_fileno(stdin), _O_BINARY);
@@ -57,19 +78,10 @@ void StartProcess() {
 bool WideCalls() { return win32::WideMode(); }
 
 std::vector<std::u16string> ProgramArguments(int argc, char** argv) {
+  // From the 16-bit command line: an argument outside the user's code page
+  // would arrive in `argv` as "?" and name no file.
+  if (win32::WideMode() && wideArgumentsRead) return wideArguments;
   std::vector<std::u16string> args;
-  if (win32::WideMode()) {
-    // From the 16-bit command line: an argument outside the user's code page
-    // would arrive in `argv` as "?" and name no file.
-    int count = 0;
-    wchar_t** wide = nullptr;
-    wchar_t** environment = nullptr;
-    StartupInfo info{0};
-    if (__wgetmainargs(&count, &wide, &environment, 1, &info) == 0 && wide) {
-      for (int i = 0; i < count; ++i) args.push_back(FromWide(wide[i]));
-      return args;
-    }
-  }
   for (int i = 0; i < argc; ++i) args.push_back(FromNarrow(argv[i]));
   return args;
 }
