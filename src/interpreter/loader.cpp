@@ -22,12 +22,6 @@ constexpr std::array<std::uint8_t, 256> MakeKeepTable() {
 
 constexpr std::array<std::uint8_t, 256> kKeep = MakeKeepTable();
 
-// A plain file is read in blocks of this size, into the same buffer.
-constexpr Int kBlockSize = 1 << 18;
-// Room for the commands of a plain file is reserved up to its size, but no
-// further than this; past it the store grows as it fills.
-constexpr Int kReserveLimit = 1 << 26;
-
 // Every byte is copied and the count moves by whether it was a command, so
 // that no branch depends on the text. (Bytes are only written where bytes
 // were read.)
@@ -92,14 +86,48 @@ std::size_t KeepCommands(std::uint8_t* bytes, std::size_t count) {
 std::size_t KeepCommands(std::uint8_t* bytes, std::size_t count) { return KeepEachCommand(bytes, 0, count, 0); }
 #endif
 
+// Commands on their way to the sink: what it left of the last block, then
+// the new ones.
+class Feed {
+ public:
+  Feed(CommandSink& sink, std::size_t block) : sink_(sink), block_(block), held_(block + kCommandLookahead) {}
+
+  /// Room for `block` more commands, after those held, once they were
+  /// handed over.
+  std::uint8_t* Room() { return held_.data() + count_; }
+  /// `added` commands came into the room.
+  void Added(std::size_t added) { count_ += added; }
+  /// One command came into the room; a block of them goes to the sink.
+  void AddedOne() {
+    if (++count_ == left_ + block_) HandOver(false);
+  }
+  /// The sink takes what it can of the commands held.
+  void HandOver(bool last) {
+    std::size_t took = sink_.Take(held_.data(), count_, last);
+    std::memmove(held_.data(), held_.data() + took, count_ - took);
+    count_ -= took;
+    left_ = count_;
+  }
+
+ private:
+  CommandSink& sink_;
+  const std::size_t block_;
+  std::vector<std::uint8_t> held_;
+  std::size_t count_ = 0;  // commands held
+  std::size_t left_ = 0;   // of them, those the sink left
+};
+
 // Line by line, as the stream gives them: a line ends at a line feed or a
 // zero unit, carriage returns are dropped, and the reading goes on while
 // Eof says more follows. One line is always read, even from an empty stream.
-void LoadLines(TStream& stream, CodeStore& store) {
+void LoadLines(TStream& stream, Feed& feed) {
   do {
     Ref<String> line = stream.ReadLine();
     for (char16_t unit : line->View()) {
-      if (IsCommand(unit)) store.commands.push_back(static_cast<std::uint8_t>(unit));
+      if (IsCommand(unit)) {
+        *feed.Room() = static_cast<std::uint8_t>(unit);
+        feed.AddedOne();
+      }
     }
   } while (!stream.Eof());
 }
@@ -110,29 +138,34 @@ void LoadLines(TStream& stream, CodeStore& store) {
 // reading it in blocks until a read gives nothing keeps too, without a
 // string per line. The file may still change while it is read; either way
 // the reading ends where the data stops.
-void LoadBlocks(TCStream& file, CodeStore& store) {
-  store.commands.reserve(static_cast<std::size_t>(std::min(std::max(file.Size(), Int{0}), kReserveLimit)));
-  std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kBlockSize]);
-  while (Int got = file.Read(block.get(), kBlockSize)) {
-    std::size_t count = KeepCommands(block.get(), static_cast<std::size_t>(got));
-    store.commands.insert(store.commands.end(), block.get(), block.get() + count);
+void LoadBlocks(TCStream& file, Feed& feed, std::size_t block) {
+  while (Int got = file.Read(feed.Room(), static_cast<Int>(block))) {
+    feed.Added(KeepCommands(feed.Room(), static_cast<std::size_t>(got)));
+    feed.HandOver(false);
   }
 }
 
 }  // namespace
 
-bool LoadProgram(const Ref<String>& codeFile, CodeStore& store) {
-  store.commands.clear();
+bool LoadProgram(const Ref<String>& codeFile, CommandSink& sink, std::size_t block) {
   Ref<TStream> stream = OpenSeekableReader(codeFile);
   if (!stream) return false;
+  block = std::max<std::size_t>(block, 1);
+  Feed feed(sink, block);
   Ref<TCStream> file = CastTo<TCStream>(stream);
   if (file && file->Pos() >= 0) {
-    LoadBlocks(*file, store);
+    LoadBlocks(*file, feed, block);
   } else {
-    LoadLines(*stream, store);
+    LoadLines(*stream, feed);
   }
   CloseSeekable(stream);
+  feed.HandOver(true);
   return true;
+}
+
+bool LoadProgram(const Ref<String>& codeFile, CodeStore& store) {
+  store.commands.clear();
+  return LoadProgram(codeFile, static_cast<CommandSink&>(store));
 }
 
 }  // namespace corvid
