@@ -46,7 +46,7 @@ void StandardPort::Write(const char* text, std::size_t length) {
   if (terminal_) FlushStdout();
 }
 
-Int StandardPort::ReadFirstCode() { return FirstCode(GetStdinLine()); }
+Int StandardPort::ReadFirstCode() { return GetStdinFirstCode(); }
 
 bool StandardPort::Tick() {
   Int now = ElapsedMillis();

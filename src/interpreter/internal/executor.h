@@ -32,7 +32,8 @@ class CommandPort {
 /// buffer (WriteStdout) until a read of input, the end of the run, or a
 /// tick some time after it came, so that a program that goes on running
 /// shows it within 100 ms; on a terminal each number is flushed at once.
-/// "," reads with GetStdinLine.
+/// "," reads with GetStdinFirstCode, which keeps nothing of the line but
+/// its first byte.
 class StandardPort : public CommandPort {
  public:
   /// How long written output may wait while the run goes on.
