@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cstdlib>
+#include <cstring>
 
 #include "interpreter/internal/commands.h"
 #include "interpreter/internal/opcodes.inc"
@@ -72,6 +74,81 @@ constexpr StraightLine MakeStraightLine() {
 }
 
 constexpr StraightLine kStraightLine = MakeStraightLine();
+
+// Four straight-line commands at once. The four ("+", "-", "<", ">") differ
+// in bits 1 and 4 of their codes, so four of them in a row make an 8-bit
+// index (two bits each, the first command lowest) into a table of what they
+// do together: the head's move, and the changes of the two cells at most
+// that they touch, from where the head stood before them. A group that
+// touches fewer cells adds 0 to cells past the window's end instead, so
+// that no test is needed.
+constexpr std::int32_t kNowhere = 2 * kHalf;  // from the head, past any cell
+constexpr std::int32_t kReachOfFour = 3;      // no cell a group touches lies further off
+
+struct Four {
+  std::uint32_t change[2];  // added to the window's cells, touches and all
+  std::int32_t at[2];       // from where the head stood
+  std::int32_t move;
+};
+
+constexpr unsigned FourCode(std::uint8_t c) { return (c >> 1 & 1u) | (c >> 3 & 2u); }
+
+constexpr std::array<Four, 256> MakeFours() {
+  std::array<std::uint8_t, 4> byCode{};
+  for (char c : {'+', '-', '<', '>'}) byCode[FourCode(static_cast<std::uint8_t>(c))] = static_cast<std::uint8_t>(c);
+  std::array<Four, 256> table{};
+  for (unsigned index = 0; index < 256; ++index) {
+    Four four{{0, 0}, {kNowhere, kNowhere + 8}, 0};
+    int cells = 0;
+    for (unsigned k = 0; k < 4; ++k) {
+      std::uint8_t c = byCode[index >> (2 * k) & 3];
+      four.move += kStraightLine.move[c];
+      if (!kStraightLine.change[c]) continue;
+      if (cells == 0 || four.at[cells - 1] != four.move) four.at[cells++] = four.move;
+      four.change[cells - 1] += kStraightLine.change[c];
+    }
+    table[index] = four;
+  }
+  return table;
+}
+
+constexpr std::array<Four, 256> kFours = MakeFours();
+static_assert(FourCode('+') != FourCode('-') && FourCode('-') != FourCode('<') && FourCode('<') != FourCode('>') &&
+              FourCode('+') != FourCode('<') && FourCode('+') != FourCode('>') && FourCode('-') != FourCode('>'));
+
+// The table index of the four commands at `code`, which must be straight-
+// line ones: their bits 1 and 4 gathered by one multiplication.
+inline unsigned FourIndex(const std::uint8_t* code) {
+  std::uint32_t word = std::uint32_t{code[0]} | std::uint32_t{code[1]} << 8 | std::uint32_t{code[2]} << 16 |
+                       std::uint32_t{code[3]} << 24;
+  std::uint32_t codes = (word >> 1 & 0x01010101u) | (word >> 3 & 0x02020202u);
+  return (codes * 0x01041040u) >> 24;
+}
+
+#if defined(__GNUC__) && !defined(CORVID_PORTABLE)
+typedef std::uint8_t Bytes16 __attribute__((vector_size(16)));
+typedef std::uint64_t Words2 __attribute__((vector_size(16)));
+
+// How many of the sixteen commands at `code` are straight-line ones before
+// the first that is not: sixteen compares at a time (a GNU vector type).
+inline unsigned StraightPrefix(const std::uint8_t* code) {
+  Bytes16 v;
+  std::memcpy(&v, code, sizeof v);
+  Bytes16 hit = (v == '+') | (v == '-') | (v == '<') | (v == '>');
+  Words2 words = reinterpret_cast<Words2>(hit);
+  if (~words[0]) return static_cast<unsigned>(std::countr_zero(~words[0])) / 8;
+  if (~words[1]) return 8 + static_cast<unsigned>(std::countr_zero(~words[1])) / 8;
+  return 16;
+}
+#else
+// How many of the sixteen commands at `code` are straight-line ones before
+// the first that is not.
+inline unsigned StraightPrefix(const std::uint8_t* code) {
+  unsigned n = 0;
+  while (n < 16 && !kStraightLine.other[code[n]] && (kStraightLine.move[code[n]] || kStraightLine.change[code[n]])) ++n;
+  return n;
+}
+#endif
 
 bool IsKind(std::uint8_t c, CommandKind kind) { return kCommands[c].kind == kind; }
 bool IsBackMarker(std::uint8_t c) { return IsCommand(c, CommandKind::Marker, -1); }
@@ -192,7 +269,7 @@ void JumpTargets::Finish(std::uint32_t end) {
 // of every cell the segment touches, its ops, then its pending changes.
 class Segment {
  public:
-  Segment() : window_(2 * kHalf, 0) {}
+  Segment() : window_(kWindowCells, 0) {}
 
   std::int32_t Offset() const { return off_; }
   std::uint32_t Source() const { return source_; }
@@ -290,12 +367,17 @@ class Segment {
   void Reset();
 
  private:
-  std::uint32_t& Cell(std::int32_t off) { return window_[static_cast<std::size_t>(off + kHalf)]; }
+  // The window holds the cells -kHalf-kMargin .. kHalf+kMargin-1 and, past
+  // them, the cells a group of four commands adds 0 to (kNowhere on).
+  static constexpr std::int32_t kMargin = 16;
+  static constexpr std::size_t kWindowCells = 4 * kHalf + 2 * kMargin + 16;
+  std::uint32_t* Window() { return window_.data() + kHalf + kMargin; }
+  std::uint32_t& Cell(std::int32_t off) { return Window()[off]; }
   /// The pending changes, at the end of `ops`; returns the bytes of rows made.
   std::size_t EmitChanges(Program& program);
 
   std::vector<Op> ops_;             // ops other than the changes, in order
-  std::vector<std::uint32_t> window_;  // per offset + kHalf: pending change and touches
+  std::vector<std::uint32_t> window_;  // per offset: pending change and touches
   std::int32_t off_ = 0;
   std::int32_t low_ = kHalf, high_ = -kHalf;
   std::int32_t headLow_ = 0, headHigh_ = 0;  // where the head went since the last Settle
@@ -305,19 +387,39 @@ class Segment {
   std::uint32_t source_ = 0;  // code index of the segment's first command
 };
 
-// Free of branches that depend on which of the four commands comes: a
-// change adds to the window cell under the head, a move adds nothing to
-// the next one.
+// Free of branches that depend on which of the four commands comes: runs
+// of them go four at a time through the table, and one by one where they
+// end (a change adds to the window cell under the head, a move adds nothing
+// to the next one).
 std::uint32_t Segment::Stretch(const std::uint8_t* code, std::uint32_t stop) {
   std::uint32_t i = 0;
   std::int32_t off = off_, low = headLow_, high = headHigh_;
-  std::uint32_t* window = window_.data() + kHalf;
+  std::uint32_t* window = Window();
   for (;;) {
     // The head moves one cell per command at most, so for this many
     // commands it cannot leave the window.
     const std::uint32_t room = static_cast<std::uint32_t>(kHalf - 1 - std::abs(off));
     const std::uint32_t safe = stop - i > room ? i + room : stop;
     if (safe == i) break;
+    if (i + 16 <= safe) {
+      // The cells a group touches lie within kReachOfFour of where it
+      // starts, and Settle looks that far around the groups' course.
+      std::int32_t groupLow = off, groupHigh = off;
+      while (i + 16 <= safe) {
+        const unsigned straight = StraightPrefix(code + i);
+        for (const std::uint8_t* end = code + i + (straight & ~3u); code + i < end; i += 4) {
+          const Four& four = kFours[FourIndex(code + i)];
+          window[off + four.at[0]] += four.change[0];
+          window[off + four.at[1]] += four.change[1];
+          off += four.move;
+          groupLow = std::min(groupLow, off);
+          groupHigh = std::max(groupHigh, off);
+        }
+        if (straight < 16) break;
+      }
+      low = std::min(low, groupLow - kReachOfFour);
+      high = std::max(high, groupHigh + kReachOfFour);
+    }
     for (; i < safe; ++i) {
       const std::uint8_t c = code[i];
       if (kStraightLine.other[c]) goto done;
