@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cassert>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -87,8 +88,8 @@ constexpr std::int32_t kReachOfFour = 3;      // no cell a group touches lies fu
 
 struct Four {
   std::uint32_t change[2];  // added to the window's cells, touches and all
-  std::int32_t at[2];       // from where the head stood
-  std::int32_t move;
+  std::ptrdiff_t at[2];     // from where the head stood
+  std::ptrdiff_t move;
 };
 
 constexpr unsigned FourCode(std::uint8_t c) { return (c >> 1 & 1u) | (c >> 3 & 2u); }
@@ -116,13 +117,15 @@ constexpr std::array<Four, 256> kFours = MakeFours();
 static_assert(FourCode('+') != FourCode('-') && FourCode('-') != FourCode('<') && FourCode('<') != FourCode('>') &&
               FourCode('+') != FourCode('<') && FourCode('+') != FourCode('>') && FourCode('-') != FourCode('>'));
 
-// The table index of the four commands at `code`, which must be straight-
-// line ones: their bits 1 and 4 gathered by one multiplication.
-inline unsigned FourIndex(const std::uint8_t* code) {
-  std::uint32_t word = std::uint32_t{code[0]} | std::uint32_t{code[1]} << 8 | std::uint32_t{code[2]} << 16 |
-                       std::uint32_t{code[3]} << 24;
-  std::uint32_t codes = (word >> 1 & 0x01010101u) | (word >> 3 & 0x02020202u);
-  return (codes * 0x01041040u) >> 24;
+// The table indices of the eight commands at `code`, which must be
+// straight-line ones: their bits 1 and 4 gathered four by four, each four
+// by one multiplication.
+inline void FourIndices(const std::uint8_t* code, unsigned& first, unsigned& second) {
+  std::uint64_t word = 0;
+  for (int k = 7; k >= 0; --k) word = word << 8 | code[k];  // one load where bytes stand little-endian
+  std::uint64_t codes = (word >> 1 & 0x0101010101010101u) | (word >> 3 & 0x0202020202020202u);
+  first = (static_cast<std::uint32_t>(codes) * 0x01041040u) >> 24;
+  second = (static_cast<std::uint32_t>(codes >> 32) * 0x01041040u) >> 24;
 }
 
 #if defined(__GNUC__) && !defined(CORVID_PORTABLE)
@@ -298,9 +301,9 @@ class Segment {
     source_ = i;
   }
 
-  /// Takes moves and changes from the `count` commands at `code`, up to
-  /// another command or a move that would leave the window. Returns how
-  /// many it took.
+  /// Takes moves, changes and guarded changes from the `count` commands at
+  /// `code` (where no jump lands), up to another command, a move that would
+  /// leave the window or a full segment. Returns how many it took.
   std::uint32_t Stretch(const std::uint8_t* code, std::uint32_t count);
   /// The cells the head went to since the last call that a change touched
   /// join the touched range; their changes stay pending.
@@ -348,6 +351,14 @@ class Segment {
   /// An op other than a change, after the changes of its cell.
   void Push(const Op& op, bool pure) {
     pure_ = pure_ && pure;
+    ops_.push_back(op);
+  }
+  /// A "#" and the "+" or "-" (going `way`) it guards, on the cell under
+  /// the head.
+  void GuardedChange(int way) {
+    Touch(off_);
+    Op op = MakeOp(OpCode::CondAdd, off_, TakeChange(off_));
+    op.b = static_cast<std::uint8_t>(way);
     ops_.push_back(op);
   }
 
@@ -404,33 +415,57 @@ std::uint32_t Segment::Stretch(const std::uint8_t* code, std::uint32_t stop) {
     if (i + 16 <= safe) {
       // The cells a group touches lie within kReachOfFour of where it
       // starts, and Settle looks that far around the groups' course.
-      std::int32_t groupLow = off, groupHigh = off;
+      std::uint32_t* head = window + off;
+      std::uint32_t *groupLow = head, *groupHigh = head;
+      auto apply = [&](unsigned index) {
+        const Four& four = kFours[index];
+        head[four.at[0]] += four.change[0];
+        head[four.at[1]] += four.change[1];
+        head += four.move;
+        groupLow = std::min(groupLow, head);
+        groupHigh = std::max(groupHigh, head);
+      };
       while (i + 16 <= safe) {
         const unsigned straight = StraightPrefix(code + i);
-        for (const std::uint8_t* end = code + i + (straight & ~3u); code + i < end; i += 4) {
-          const Four& four = kFours[FourIndex(code + i)];
-          window[off + four.at[0]] += four.change[0];
-          window[off + four.at[1]] += four.change[1];
-          off += four.move;
-          groupLow = std::min(groupLow, off);
-          groupHigh = std::max(groupHigh, off);
+        const std::uint32_t end = i + (straight & ~3u);
+        for (; i + 8 <= end; i += 8) {
+          unsigned first, second;
+          FourIndices(code + i, first, second);
+          apply(first);
+          apply(second);
+        }
+        if (i < end) {
+          unsigned first, second;
+          FourIndices(code + i, first, second);
+          apply(first);
+          i += 4;
         }
         if (straight < 16) break;
       }
-      low = std::min(low, groupLow - kReachOfFour);
-      high = std::max(high, groupHigh + kReachOfFour);
+      off = static_cast<std::int32_t>(head - window);
+      low = std::min(low, static_cast<std::int32_t>(groupLow - window) - kReachOfFour);
+      high = std::max(high, static_cast<std::int32_t>(groupHigh - window) + kReachOfFour);
     }
     for (; i < safe; ++i) {
       const std::uint8_t c = code[i];
-      if (kStraightLine.other[c]) goto done;
+      if (kStraightLine.other[c]) break;
       off += kStraightLine.move[c];
       window[off] += kStraightLine.change[c];
       low = std::min(low, off);
       high = std::max(high, off);
     }
     if (i == stop) break;
+    if (i < safe) {
+      // Another command; a "#" and the change it guards (with no entry
+      // between, for `stop` comes before any) stay in the stretch.
+      if (!IsKind(code[i], CommandKind::Skip) || i + 1 >= stop || !IsKind(code[i + 1], CommandKind::Change) ||
+          Full())
+        break;
+      off_ = off;
+      GuardedChange(kCommands[code[i + 1]].way);
+      i += 2;
+    }
   }
-done:
   off_ = off;
   headLow_ = low;
   headHigh_ = high;
@@ -773,12 +808,7 @@ void Translator::Walk::TranslateGuarded(std::uint32_t i, std::uint8_t c) {
   const std::int32_t off = segment_.Offset();
   Command command = CommandOf(c);
   switch (command.kind) {
-    case CommandKind::Change: {
-      Op op = MakeOp(OpCode::CondAdd, off, segment_.TakeChange(off));
-      op.b = static_cast<std::uint8_t>(command.way);
-      segment_.Push(op, true);
-      break;
-    }
+    case CommandKind::Change: segment_.GuardedChange(command.way); break;
     case CommandKind::Marker: targets_.Mark(i, c); break;
     case CommandKind::Move: {
       Op op = MakeOp(OpCode::CondMove);
@@ -826,6 +856,11 @@ std::uint32_t Translator::Walk::TranslateSkip(std::uint32_t i) {
 // index of the last command it took.
 std::uint32_t Translator::Walk::TranslateOther(std::uint32_t i) {
   const std::uint8_t c = At(i);
+  // The commonest: a "#" and the change it guards, within a segment.
+  if (IsKind(c, CommandKind::Skip) && i + 1 < end_ && i + 1 != targets_.Next() && IsKind(At(i + 1), CommandKind::Change)) {
+    segment_.GuardedChange(CommandOf(At(i + 1)).way);
+    return i + 1;
+  }
   switch (CommandOf(c).kind) {
     case CommandKind::Output: segment_.Output(); break;
     case CommandKind::Input: segment_.Input(false); break;
