@@ -898,9 +898,11 @@ void Translator::Walk::Advance(std::uint32_t limit) {
       ++i;
       continue;
     }
-    const std::uint32_t stop = std::min({targets_.Next(), limit, segment_.Source() + kMaxSegmentCommands});
-    i += segment_.Stretch(block_ + (i - base_), stop - i);
-    if (i >= limit || i == targets_.Next()) continue;
+    if (!kStraightLine.other[At(i)]) {
+      const std::uint32_t stop = std::min({targets_.Next(), limit, segment_.Source() + kMaxSegmentCommands});
+      i += segment_.Stretch(block_ + (i - base_), stop - i);
+      if (i >= limit || i == targets_.Next()) continue;
+    }
     if (!kStraightLine.other[At(i)] || segment_.Full()) {
       CloseFallThrough(i);  // out of the window, or a long segment: a fresh one
       continue;
