@@ -122,7 +122,11 @@ static_assert(FourCode('+') != FourCode('-') && FourCode('-') != FourCode('<') &
 // by one multiplication.
 inline void FourIndices(const std::uint8_t* code, unsigned& first, unsigned& second) {
   std::uint64_t word = 0;
-  for (int k = 7; k >= 0; --k) word = word << 8 | code[k];  // one load where bytes stand little-endian
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&word, code, sizeof word);
+  } else {
+    for (int k = 7; k >= 0; --k) word = word << 8 | code[k];
+  }
   std::uint64_t codes = (word >> 1 & 0x0101010101010101u) | (word >> 3 & 0x0202020202020202u);
   first = (static_cast<std::uint32_t>(codes) * 0x01041040u) >> 24;
   second = (static_cast<std::uint32_t>(codes >> 32) * 0x01041040u) >> 24;
