@@ -114,16 +114,16 @@ __attribute__((target("avx2"))) std::size_t KeepCommandsAvx2(std::uint8_t* bytes
       kept += 32;
       continue;
     }
-    std::size_t count = 0;
+    std::size_t found = 0;
     for (std::uint64_t runs = commands; runs;) {
       const int start = std::countr_zero(runs);
       const int length = std::countr_one(runs >> start);
-      std::memcpy(gathered + count, lane + start, 32);
-      count += static_cast<std::size_t>(length);
+      std::memcpy(gathered + found, lane + start, 32);
+      found += static_cast<std::size_t>(length);
       runs &= ~(((std::uint64_t{1} << length) - 1) << start);
     }
-    std::memcpy(bytes + kept, gathered, count);
-    kept += count;
+    std::memcpy(bytes + kept, gathered, found);
+    kept += found;
   }
   return KeepEachCommand(bytes, i, count, kept);
 }
@@ -131,7 +131,7 @@ __attribute__((target("avx2"))) std::size_t KeepCommandsAvx2(std::uint8_t* bytes
 
 // Moves the command bytes of `bytes` to its front, in order; returns how
 // many. Commentary, and code without commentary, go sixteen bytes at a
-// time; where they mix, byte by byte.
+// time (thirty-two with AVX2); where they mix, byte by byte.
 std::size_t KeepCommands(std::uint8_t* bytes, std::size_t count) {
 #ifdef CORVID_LOADER_AVX2
   static const bool avx2 = __builtin_cpu_supports("avx2");

@@ -99,6 +99,7 @@ constexpr std::array<Four, 256> MakeFours() {
   for (char c : {'+', '-', '<', '>'}) byCode[FourCode(static_cast<std::uint8_t>(c))] = static_cast<std::uint8_t>(c);
   std::array<Four, 256> table{};
   for (unsigned index = 0; index < 256; ++index) {
+    // Two cells apart, so that the two additions need not wait on each other.
     Four four{{0, 0}, {kNowhere, kNowhere + 8}, 0};
     int cells = 0;
     for (unsigned k = 0; k < 4; ++k) {
@@ -305,10 +306,10 @@ class Segment {
     source_ = i;
   }
 
-  /// Takes moves, changes and guarded changes from the `count` commands at
+  /// Takes moves, changes and guarded changes from the `stop` commands at
   /// `code` (where no jump lands), up to another command, a move that would
   /// leave the window or a full segment. Returns how many it took.
-  std::uint32_t Stretch(const std::uint8_t* code, std::uint32_t count);
+  std::uint32_t Stretch(const std::uint8_t* code, std::uint32_t stop);
   /// The cells the head went to since the last call that a change touched
   /// join the touched range; their changes stay pending.
   void Settle();

@@ -90,8 +90,8 @@ class Translator final : public CommandSink {
   ~Translator() override;
 
   std::size_t Take(const std::uint8_t* commands, std::size_t count, bool last) override;
-  /// The program of all the commands taken (as if the last were `last`).
-  /// Once only.
+  /// The program of all the commands taken, the last block taken to be the
+  /// last. Once only.
   Program Finish();
 
  private:
