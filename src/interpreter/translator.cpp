@@ -50,6 +50,8 @@ constexpr std::uint32_t kNoEntry = 0xFFFFFFFF;
 // wrap round to 0.
 constexpr std::uint32_t kTouch = 0x100;
 constexpr std::uint32_t kMaxSegmentCommands = 1 << 22;
+// Further from any offset than the window reaches.
+constexpr std::int32_t kUntouched = 4 * kHalf;
 
 // What each byte does to straight-line code, from the command table: the
 // head's move, the change of the cell plus one touch, or that it needs a
@@ -58,6 +60,9 @@ struct StraightLine {
   std::array<std::int8_t, 256> move{};
   std::array<std::uint32_t, 256> change{};
   std::array<bool, 256> other{};
+  // Added to the head's offset, what a byte puts into the touched range:
+  // 0 for a change, and for the rest a value far past either end.
+  std::array<std::int32_t, 256> touchLow{}, touchHigh{};
 };
 
 constexpr StraightLine MakeStraightLine() {
@@ -70,6 +75,8 @@ constexpr StraightLine MakeStraightLine() {
       case CommandKind::Change: t.change[c] = kTouch + static_cast<std::uint8_t>(command.way); break;
       default: t.other[c] = true; break;
     }
+    t.touchLow[c] = command.kind == CommandKind::Change ? 0 : kUntouched;
+    t.touchHigh[c] = command.kind == CommandKind::Change ? 0 : -kUntouched;
   }
   return t;
 }
@@ -84,12 +91,12 @@ constexpr StraightLine kStraightLine = MakeStraightLine();
 // touches fewer cells adds 0 to cells past the window's end instead, so
 // that no test is needed.
 constexpr std::int32_t kNowhere = 2 * kHalf;  // from the head, past any cell
-constexpr std::int32_t kReachOfFour = 3;      // no cell a group touches lies further off
 
 struct Four {
   std::uint32_t change[2];  // added to the window's cells, touches and all
   std::ptrdiff_t at[2];     // from where the head stood
   std::ptrdiff_t move;
+  std::int32_t touchLow, touchHigh;  // the cells touched, or kUntouched and -kUntouched
 };
 
 constexpr unsigned FourCode(std::uint8_t c) { return (c >> 1 & 1u) | (c >> 3 & 2u); }
@@ -100,7 +107,7 @@ constexpr std::array<Four, 256> MakeFours() {
   std::array<Four, 256> table{};
   for (unsigned index = 0; index < 256; ++index) {
     // Two cells apart, so that the two additions need not wait on each other.
-    Four four{{0, 0}, {kNowhere, kNowhere + 8}, 0};
+    Four four{{0, 0}, {kNowhere, kNowhere + 8}, 0, kUntouched, -kUntouched};
     int cells = 0;
     for (unsigned k = 0; k < 4; ++k) {
       std::uint8_t c = byCode[index >> (2 * k) & 3];
@@ -108,6 +115,8 @@ constexpr std::array<Four, 256> MakeFours() {
       if (!kStraightLine.change[c]) continue;
       if (cells == 0 || four.at[cells - 1] != four.move) four.at[cells++] = four.move;
       four.change[cells - 1] += kStraightLine.change[c];
+      four.touchLow = std::min(four.touchLow, static_cast<std::int32_t>(four.move));
+      four.touchHigh = std::max(four.touchHigh, static_cast<std::int32_t>(four.move));
     }
     table[index] = four;
   }
@@ -310,9 +319,6 @@ class Segment {
   /// `code` (where no jump lands), up to another command, a move that would
   /// leave the window or a full segment. Returns how many it took.
   std::uint32_t Stretch(const std::uint8_t* code, std::uint32_t stop);
-  /// The cells the head went to since the last call that a change touched
-  /// join the touched range; their changes stay pending.
-  void Settle();
   void Touch(std::int32_t off) {
     low_ = std::min(low_, off);
     high_ = std::max(high_, off);
@@ -325,7 +331,7 @@ class Segment {
   }
   bool Accessed() const { return low_ <= high_; }
   /// Whether nothing at all waits: no op, no move, no touch, no change.
-  bool Empty() { return ops_.empty() && off_ == 0 && headLow_ == 0 && headHigh_ == 0 && !Accessed() && Cell(0) < kTouch; }
+  bool Empty() const { return ops_.empty() && off_ == 0 && !Accessed(); }
   /// Forgets that the cell under the head was touched, when it is all the
   /// segment touched and nothing else waits: a Clear makes it exist itself.
   void ForgetLoneTouch() {
@@ -396,7 +402,6 @@ class Segment {
   std::vector<std::uint32_t> window_;  // per offset: pending change and touches
   std::int32_t off_ = 0;
   std::int32_t low_ = kHalf, high_ = -kHalf;
-  std::int32_t headLow_ = 0, headHigh_ = 0;  // where the head went since the last Settle
   bool pure_ = true;
   bool blockStart_ = true;
   std::uint32_t block_ = 0;   // code index of the block's entry
@@ -409,7 +414,7 @@ class Segment {
 // to the next one).
 std::uint32_t Segment::Stretch(const std::uint8_t* code, std::uint32_t stop) {
   std::uint32_t i = 0;
-  std::int32_t off = off_, low = headLow_, high = headHigh_;
+  std::int32_t off = off_, low = low_, high = high_;
   std::uint32_t* window = Window();
   for (;;) {
     // The head moves one cell per command at most, so for this many
@@ -418,17 +423,14 @@ std::uint32_t Segment::Stretch(const std::uint8_t* code, std::uint32_t stop) {
     const std::uint32_t safe = stop - i > room ? i + room : stop;
     if (safe == i) break;
     if (i + 16 <= safe) {
-      // The cells a group touches lie within kReachOfFour of where it
-      // starts, and Settle looks that far around the groups' course.
-      std::uint32_t* head = window + off;
-      std::uint32_t *groupLow = head, *groupHigh = head;
+      std::ptrdiff_t head = off;
       auto apply = [&](unsigned index) {
         const Four& four = kFours[index];
-        head[four.at[0]] += four.change[0];
-        head[four.at[1]] += four.change[1];
+        window[head + four.at[0]] += four.change[0];
+        window[head + four.at[1]] += four.change[1];
+        low = std::min(low, static_cast<std::int32_t>(head) + four.touchLow);
+        high = std::max(high, static_cast<std::int32_t>(head) + four.touchHigh);
         head += four.move;
-        groupLow = std::min(groupLow, head);
-        groupHigh = std::max(groupHigh, head);
       };
       while (i + 16 <= safe) {
         const unsigned straight = StraightPrefix(code + i);
@@ -447,17 +449,15 @@ std::uint32_t Segment::Stretch(const std::uint8_t* code, std::uint32_t stop) {
         }
         if (straight < 16) break;
       }
-      off = static_cast<std::int32_t>(head - window);
-      low = std::min(low, static_cast<std::int32_t>(groupLow - window) - kReachOfFour);
-      high = std::max(high, static_cast<std::int32_t>(groupHigh - window) + kReachOfFour);
+      off = static_cast<std::int32_t>(head);
     }
     for (; i < safe; ++i) {
       const std::uint8_t c = code[i];
       if (kStraightLine.other[c]) break;
       off += kStraightLine.move[c];
       window[off] += kStraightLine.change[c];
-      low = std::min(low, off);
-      high = std::max(high, off);
+      low = std::min(low, off + kStraightLine.touchLow[c]);
+      high = std::max(high, off + kStraightLine.touchHigh[c]);
     }
     if (i == stop) break;
     if (i < safe) {
@@ -467,27 +467,18 @@ std::uint32_t Segment::Stretch(const std::uint8_t* code, std::uint32_t stop) {
           Full())
         break;
       off_ = off;
+      low_ = low;
+      high_ = high;
       GuardedChange(kCommands[code[i + 1]].way);
+      low = low_;
+      high = high_;
       i += 2;
     }
   }
   off_ = off;
-  headLow_ = low;
-  headHigh_ = high;
+  low_ = low;
+  high_ = high;
   return i;
-}
-
-// A touched cell keeps one touch, which says that an op must still read or
-// write it: where the head wraps around its range, the cells a segment
-// makes exist are those its ops reach, one by one.
-void Segment::Settle() {
-  for (std::int32_t off = headLow_; off <= headHigh_; ++off) {
-    if (Cell(off) >= kTouch) {
-      Touch(off);
-      Cell(off) = (Cell(off) & 0xFF) | kTouch;
-    }
-  }
-  headLow_ = headHigh_ = off_;
 }
 
 void Segment::Output() {
@@ -557,14 +548,12 @@ void Segment::Reset() {
   off_ = 0;
   low_ = kHalf;
   high_ = -kHalf;
-  headLow_ = headHigh_ = 0;
   pure_ = true;
   blockStart_ = false;
 }
 
 void Segment::Close(Program& program, const Op& end, bool hasEnd, std::uint32_t nextSource) {
   std::vector<Op>& ops = program.ops;
-  Settle();
   if (Accessed()) {  // else there are neither ops nor changes
     std::size_t reach = ops.size();
     Op op = MakeOp(OpCode::Reach, low_);
@@ -577,7 +566,6 @@ void Segment::Close(Program& program, const Op& end, bool hasEnd, std::uint32_t 
     Reset();
   } else {
     off_ = 0;
-    headLow_ = headHigh_ = 0;
     pure_ = true;
     blockStart_ = false;
   }
@@ -763,7 +751,6 @@ std::uint32_t Translator::Walk::ClearIdiom(std::uint32_t i) {
   // A change of the cell just before is dead too, and the Clear makes the
   // cell exist itself.
   segment_.TakeChange(segment_.Offset());
-  segment_.Settle();
   segment_.ForgetLoneTouch();
   BeginBlock(i + 1);
   program_.ops.push_back(MakeOp(OpCode::Clear));
@@ -798,7 +785,6 @@ std::uint32_t Translator::Walk::MergeClear(std::uint32_t i) {
 // the "%" goes back; at 0 the run goes on after the ")".
 void Translator::Walk::LoopTail(std::uint32_t i, std::uint32_t target) {
   segment_.Touch(segment_.Offset());
-  segment_.Settle();
   if (segment_.StartsBlock() && target == segment_.Block() && segment_.Offset() == 0 && segment_.Pure()) {
     shaper_.Emit(segment_, segment_.TakeChange(0), program_);
     segment_.StartAt(i + 4);
