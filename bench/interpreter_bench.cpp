@@ -2,6 +2,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -11,6 +12,7 @@
 #include "interpreter/internal/loader.h"
 #include "interpreter/modules.h"
 #include "interpreter/internal/tape.h"
+#include "interpreter/internal/translator.h"
 
 namespace corvid {
 namespace {
@@ -30,14 +32,50 @@ void BM_LoadProgram(benchmark::State& state) {
   auto path = MakeCodeFile(bytes);
   Ref<String> name = FromBytes(path.string());
   for (auto _ : state) {
-    CodeStore store;
-    LoadProgram(name, store);
-    benchmark::DoNotOptimize(store.commands.data());
+    Translator translator;
+    LoadProgram(name, translator);
+    Program program = translator.Finish();
+    benchmark::DoNotOptimize(program.ops.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
   std::filesystem::remove(path);
 }
 BENCHMARK(BM_LoadProgram)->Arg(8)->Arg(64)->Unit(benchmark::kMillisecond);
+
+// What a run does before it executes anything: the code file loaded and
+// translated as it loads. The files are those CORVID_BENCH_FILES names
+// (separated by ":"; bench/run names its programs); bytes are the file's,
+// items its commands.
+void BM_TranslateFile(benchmark::State& state, const std::string& path) {
+  StartProgramModule();
+  Ref<String> name = FromBytes(path);
+  CodeStore store;
+  LoadProgram(name, store);
+  for (auto _ : state) {
+    Translator translator;
+    LoadProgram(name, translator);
+    Program program = translator.Finish();
+    benchmark::DoNotOptimize(program.ops.data());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(std::filesystem::file_size(path)));
+  state.SetItemsProcessed(state.iterations() * store.Length());
+}
+
+const bool kFilesRegistered = [] {
+  const char* files = std::getenv("CORVID_BENCH_FILES");
+  std::string list = files ? files : "";
+  for (std::size_t at = 0; at < list.size();) {
+    std::size_t end = std::min(list.find(':', at), list.size());
+    std::string path = list.substr(at, end - at);
+    if (!path.empty()) {
+      benchmark::RegisterBenchmark(("BM_TranslateFile/" + std::filesystem::path(path).stem().string()).c_str(),
+                                   BM_TranslateFile, path)
+          ->Unit(benchmark::kMillisecond);
+    }
+    at = end + 1;
+  }
+  return true;
+}();
 
 // Loops "( body - # @ % )" with long bodies of moves and changes, some of
 // them guarded by "#": what most programs spend their time in.

@@ -1,5 +1,6 @@
-// Fuzz target: the loader and the executor. Arbitrary bytes are loaded as a
-// code file (plain, or through a text or byte-order protocol) and run with
+// Fuzz target: the loader, the translator and the executor. Arbitrary bytes
+// are loaded as a code file (plain, or through a text or byte-order
+// protocol), translated as they load in blocks of a few bytes, and run with
 // arbitrary input lines under a step budget, against the rules of the
 // language carried out one command at a time (the tests' plain run).
 #include <fuzzer/FuzzedDataProvider.h>
@@ -12,11 +13,14 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "check.h"
 #include "interpreter/internal/executor.h"
 #include "interpreter/internal/loader.h"
+#include "interpreter/internal/program_dump.h"
+#include "interpreter/internal/translator.h"
 #include "interpreter/modules.h"
 #include "runtime/error.h"
 #include "stream/stream.h"
@@ -98,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   Int head = data.PickValueInArray(kHeads);
   Long interval = data.PickValueInArray(kTickIntervals);
   bool stepwise = data.ConsumeBool();
+  std::size_t block = data.ConsumeIntegralInRange<std::size_t>(1, 9);
   std::vector<Int> input;
   for (int lines = data.ConsumeIntegralInRange(0, 8); lines > 0; --lines) {
     std::string line = data.ConsumeRandomLengthString(4);
@@ -121,6 +126,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   if (raised) return 0;
   std::string code(store.commands.begin(), store.commands.end());
   Check(code == Commands(*text), "the loader keeps the command characters in order");
+  // Translated as it loads, in small blocks: the same program as from all
+  // the commands at once.
+  Translator translator;
+  Check(LoadProgram(FromBytes(protocol + codeFile.string()), translator, block), "the code file opens again");
+  Program program = translator.Finish();
+  Check(DumpProgram(program) == DumpProgram(Translate(store)), "where the blocks end changes nothing");
 
   PlainRun expected = RunPlainly(code, input, head, kSteps);
   Tape tape;
@@ -128,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   // per jump at most, and one per interval of work. One that goes on is
   // stopped after about as much work as the step budget.
   ScriptedPort port(input, expected.finished ? 4 * kSteps : std::max<Long>(1, kSteps / interval));
-  Executor executor(store, tape, port, head);
+  Executor executor(std::move(program), tape, port, head);
   executor.SetTickInterval(interval);
   executor.SetStepwise(stepwise);
   bool finished = executor.Run();

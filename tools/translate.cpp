@@ -7,6 +7,7 @@
 #include "interpreter/internal/loader.h"
 #include "interpreter/modules.h"
 #include "interpreter/internal/program_dump.h"
+#include "interpreter/internal/translator.h"
 #include "runtime/app.h"
 
 namespace {
@@ -23,12 +24,12 @@ int Run() {
   // from beside it as tape takes it.
   Ref<String> name = args->At<Ref<String>>(1);
   if (!name->Includes("::"_s) && !IsAbsolutePath(name)) name = Concat(Concat(StartDir(), "/"_s), name);
-  CodeStore store;
-  if (!LoadProgram(name, store)) {
+  Translator translator;
+  if (!LoadProgram(name, translator)) {
     std::fprintf(stderr, "translate: could not load %s\n", TempNarrowZ(name));
     return 1;
   }
-  std::string dump = DumpProgram(Translate(store));
+  std::string dump = DumpProgram(translator.Finish());
   std::fwrite(dump.data(), 1, dump.size(), stdout);
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "interpreter/internal/commands.h"
 #include "interpreter/internal/opcodes.inc"
@@ -36,12 +37,6 @@ constexpr std::array<Digits, 256> kDigits = MakeDigits();
 constexpr Long kLowestHead = std::numeric_limits<Int>::min();
 constexpr Long kHighestHead = std::numeric_limits<Int>::max();
 
-bool IsEntry(const Program& program, std::uint32_t index) {
-  auto it = std::lower_bound(program.entries.begin(), program.entries.end(),
-                             std::make_pair(index, std::uint32_t{0}));
-  return it != program.entries.end() && it->first == index;
-}
-
 }  // namespace
 
 StandardPort::StandardPort() : terminal_(StdoutIsTerminal()), quietSince_(ElapsedMillis()) {}
@@ -51,7 +46,7 @@ void StandardPort::Write(const char* text, std::size_t length) {
   if (terminal_) FlushStdout();
 }
 
-Int StandardPort::ReadFirstCode() { return FirstCode(GetStdinLine()); }
+Int StandardPort::ReadFirstCode() { return GetStdinFirstCode(); }
 
 bool StandardPort::Tick() {
   Int now = ElapsedMillis();
@@ -61,8 +56,8 @@ bool StandardPort::Tick() {
   return true;
 }
 
-Executor::Executor(const CodeStore& code, Tape& tape, CommandPort& port, Int head)
-    : program_(Translate(code)), tape_(tape), port_(port), head_(head) {
+Executor::Executor(Program program, Tape& tape, CommandPort& port, Int head)
+    : program_(std::move(program)), tape_(tape), port_(port), head_(head) {
   std::uint32_t cells = 0;
   for (const LoopShape& shape : program_.loops) cells = std::max<std::uint32_t>(cells, shape.cells);
   loopScratch_.base.resize(cells);
@@ -250,51 +245,89 @@ Executor::LoopEnd Executor::RunLoop(const LoopShape& shape, std::uint8_t* head, 
   return LoopRun(program_, shape, loopScratch_).Run(head, rounds, work);
 }
 
-// The commands one by one, as they stand in the code: no position is
-// assumed free of wrap-around here. A stretch may never come to a jump
-// target (a "%" that finds no "(" goes back to the second command, which
-// need not be one), so it ticks on its own like the translated code.
-std::uint32_t Executor::RunStepwise(std::uint32_t index) {
-  const std::uint8_t* code = program_.code;
-  const std::uint32_t length = program_.length;
-  bool skip = false;
-  Long ticks = tickInterval_;
-  for (std::uint32_t i = index;; ++i) {
-    if (i >= length) return program_.EntryAt(length);
-    if (i != index && !skip && IsEntry(program_, i)) return program_.EntryAt(i);
-    if (--ticks < 0) {
-      ticks = tickInterval_;
-      if (!Tick()) return kStopped;
-    }
-    if (skip) {
-      skip = false;
-      continue;
-    }
-    const Command command = CommandOf(code[i]);
-    switch (command.kind) {
-      case CommandKind::Change:
-        tape_.Write(head_, static_cast<std::uint8_t>(tape_.Read(head_) + command.way));
-        break;
-      case CommandKind::Move: head_ = WrappingAdd(head_, command.way); break;
-      case CommandKind::Output: WriteCell(static_cast<std::uint8_t>(tape_.Read(head_)), 1); break;
-      case CommandKind::Input: tape_.Write(head_, static_cast<std::uint8_t>(port_.ReadFirstCode())); break;
-      case CommandKind::Skip: skip = tape_.Read(head_) != 0; break;
-      case CommandKind::Jump:
-        if (command.way > 0) {
-          do ++i;
-          while (i < length && !IsCommand(code[i], CommandKind::Marker, +1));
-          if (i >= length) return program_.EntryAt(length);
-        } else {
-          while (i > 0) {
-            --i;
-            if (i == 0 || IsCommand(code[i], CommandKind::Marker, -1)) break;
-          }
+bool Executor::Spend(Long& ticks, Long weight) {
+  if ((ticks -= weight) >= 0) return true;
+  ticks = tickInterval_;
+  return Tick();
+}
+
+// The ops of a segment are exact wherever the head stands: its cells lie
+// less than 2^13 apart, so at wrapped positions they stay distinct cells,
+// and each cell it touches is one that an op reads or writes. Only the
+// stretch of tape they stand on may be split between both ends of the
+// head's range, so each cell goes through the tape on its own.
+std::uint32_t Executor::RunSegmentWrapped(std::uint32_t reach, Long& ticks) {
+  const Op* const ops = program_.ops.data();
+  auto position = [this](std::int32_t off) { return Long{WrappingAdd(head_, off)}; };
+  auto read = [&](std::int32_t off, std::uint8_t add) {
+    return static_cast<std::uint8_t>(tape_.Read(position(off)) + add);
+  };
+  auto write = [&](std::int32_t off, std::uint8_t value) { tape_.Write(position(off), value); };
+  // A jump, when `taken`, ends the segment at its target.
+  auto land = [&](const Op& op, bool taken, std::uint32_t next) -> std::uint32_t {
+    if (!taken) return next;
+    return Spend(ticks, 1) ? op.y : kStopped;
+  };
+  for (std::uint32_t i = reach + 1;; ++i) {
+    const Op& op = ops[i];
+    switch (op.code) {
+      case OpCode::Add: write(op.off, read(op.off, op.a)); break;
+      case OpCode::AddRow:
+        for (std::int32_t k = 0; k < op.x; ++k) {
+          // A 0 in a row stands for a cell the segment need not touch.
+          std::uint8_t add = program_.rows[op.y + static_cast<std::uint32_t>(k)];
+          if (add) write(op.off + k, read(op.off + k, add));
         }
         break;
-      case CommandKind::Marker:
-      case CommandKind::None: break;
+      case OpCode::CondAdd: {
+        std::uint8_t v = read(op.off, op.a);
+        write(op.off, static_cast<std::uint8_t>(v + (v == 0 ? op.b : 0)));
+        break;
+      }
+      case OpCode::Output:
+      case OpCode::OutputIfZero: {
+        std::uint8_t v = read(op.off, op.a);
+        write(op.off, v);
+        if (op.code == OpCode::Output) WriteCell(v, op.x);
+        else if (v == 0) WriteCell(0, 1);
+        break;
+      }
+      case OpCode::Input: write(op.off, static_cast<std::uint8_t>(port_.ReadFirstCode())); break;
+      case OpCode::InputIfZero: {
+        std::uint8_t v = read(op.off, op.a);
+        write(op.off, v == 0 ? static_cast<std::uint8_t>(port_.ReadFirstCode()) : v);
+        break;
+      }
+      case OpCode::Move: head_ = WrappingAdd(head_, op.x); return i + 1;
+      case OpCode::Jump: head_ = WrappingAdd(head_, op.x); return land(op, true, i + 1);
+      case OpCode::CondMove:
+      case OpCode::JumpIfZero:
+      case OpCode::JumpIfNonZero: {
+        head_ = WrappingAdd(head_, op.x);
+        std::uint8_t v = read(0, op.a);
+        write(0, v);
+        if (op.code == OpCode::JumpIfZero) return land(op, v == 0, i + 1);
+        if (op.code == OpCode::JumpIfNonZero) return land(op, v != 0, i + 1);
+        if (v == 0) head_ = WrappingAdd(head_, static_cast<std::int16_t>(op.b));
+        return i + 1;
+      }
+      case OpCode::Reach:
+      case OpCode::Loop:
+      case OpCode::Clear:
+      case OpCode::End: return i;  // the segment ended without a jump or move
     }
   }
+}
+
+Executor::LoopEnd Executor::RunLoopWrapped(const LoopShape& shape, Long& work) {
+  const LoopCell* cells = program_.loopCells.data() + shape.cellsBegin;
+  wrappedCells_.resize(static_cast<std::size_t>(shape.high - shape.low + 1));
+  std::uint8_t* head = wrappedCells_.data() - shape.low;
+  for (std::uint32_t c = 0; c < shape.cells; ++c)
+    head[cells[c].off] = static_cast<std::uint8_t>(tape_.Read(Long{WrappingAdd(head_, cells[c].off)}));
+  LoopEnd end = RunLoop(shape, head, work);
+  for (std::uint32_t c = 0; c < shape.cells; ++c) tape_.Write(Long{WrappingAdd(head_, cells[c].off)}, head[cells[c].off]);
+  return end;
 }
 
 // Dispatch through a table of label addresses where the compiler has them
@@ -367,32 +400,30 @@ bool Executor::Run() {
       if (!Tick()) goto stopped;         \
     }                                    \
   } while (0)
-  // Runs the code index `source` command by command when the head would wrap
-  // around within the cells from `first` to `last`.
-#define REACH(first, last, source)                                 \
-  do {                                                             \
-    Long p0 = Long{head} + (first), p1 = Long{head} + (last);      \
-    if (p0 < low || p1 >= high) [[unlikely]] {                     \
-      if (p0 < kLowestHead || p1 > kHighestHead || stepwise_) {    \
-        TICK(1);                                                   \
-        head_ = head;                                              \
-        std::uint32_t resume = RunStepwise(source);                \
-        head = head_;                                              \
-        if (resume == kStopped) goto stopped;                      \
-        pc = ops + resume;                                         \
-        REFRESH();                                                 \
-        DISPATCH();                                                \
-      }                                                            \
-      tape_.Reach(p0, p1);                                         \
-      REFRESH();                                                   \
-    }                                                              \
-  } while (0)
+  // Whether the cells from `first` to `last` (from the head) lie outside
+  // the tape, and whether the head's range wraps around within them.
+#define OUTSIDE(first, last) (Long{head} + (first) < low || Long{head} + (last) >= high)
+#define WRAPS(first, last) \
+  (Long{head} + (first) < kLowestHead || Long{head} + (last) > kHighestHead || stepwise_)
 
   REFRESH();
   OPS_BEGIN
 
 OP(Reach):
-  REACH(pc->off, pc->x, pc->y);
+  if (OUTSIDE(pc->off, pc->x)) [[unlikely]] {
+    if (WRAPS(pc->off, pc->x)) {
+      TICK(pc->b);
+      head_ = head;
+      std::uint32_t resume = RunSegmentWrapped(static_cast<std::uint32_t>(pc - ops), ticks);
+      if (resume == kStopped) return false;
+      head = head_;
+      pc = ops + resume;
+      REFRESH();
+      DISPATCH();
+    }
+    tape_.Reach(Long{head} + pc->off, Long{head} + pc->x);
+    REFRESH();
+  }
   TICK(pc->b);
   NEXT();
 
@@ -490,9 +521,19 @@ OP(JumpIfNonZero): {
 
 OP(Loop): {
   const LoopShape& shape = program_.loops[static_cast<std::size_t>(pc->x)];
-  REACH(shape.low, shape.high, shape.source);
   Long work = 1;
-  LoopEnd end = RunLoop(shape, store + at, work);
+  LoopEnd end;
+  if (OUTSIDE(shape.low, shape.high) && WRAPS(shape.low, shape.high)) [[unlikely]] {
+    head_ = head;
+    end = RunLoopWrapped(shape, work);
+    REFRESH();
+  } else {
+    if (OUTSIDE(shape.low, shape.high)) {
+      tape_.Reach(Long{head} + shape.low, Long{head} + shape.high);
+      REFRESH();
+    }
+    end = RunLoop(shape, store + at, work);
+  }
   TICK(work);
   if (end == LoopEnd::Never) goto forever;
   if (end == LoopEnd::Done) ++pc;
@@ -530,7 +571,8 @@ stopped:
 #undef REFRESH
 #undef MOVE
 #undef TICK
-#undef REACH
+#undef OUTSIDE
+#undef WRAPS
 }
 
 #ifdef CORVID_COMPUTED_GOTO

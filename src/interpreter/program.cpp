@@ -6,6 +6,7 @@
 #include "interpreter/internal/loader.h"
 #include "interpreter/modules.h"
 #include "interpreter/internal/tape.h"
+#include "interpreter/internal/translator.h"
 #include "runtime/app.h"
 #include "runtime/module.h"
 
@@ -34,8 +35,9 @@ int ProgramBody() {
   StartProgramModule();
 
   Ref<String> codeFile = ChooseCodeFile(ProgramArgs());
-  CodeStore code;
-  if (!LoadProgram(codeFile, code)) {
+  // The code is translated as it loads; the run needs only its ops.
+  Translator translator;
+  if (!LoadProgram(codeFile, translator)) {
     PrintLine(Concat("Could not load "_s, codeFile));
     PromptLine(">"_s);
     EndProgram();
@@ -44,7 +46,7 @@ int ProgramBody() {
   PrintLine(Concat("Executing "_s, codeFile));
   PrintLine(String::Empty());
   StandardPort port;
-  Executor(code, tape, port).Run();
+  Executor(translator.Finish(), tape, port).Run();
   PrintLine(String::Empty());
   PrintLine(String::Empty());
   PrintLine("Execution complete."_s);

@@ -77,9 +77,6 @@ std::string DumpProgram(const Program& program) {
     const Op& op = program.ops[i];
     if (op.code == OpCode::Loop) AppendLoop(out, program, program.loops[static_cast<std::size_t>(op.x)]);
   }
-  out += "entries";
-  for (const auto& [code, op] : program.entries) Append(out, " %u:%u", static_cast<unsigned>(code), static_cast<unsigned>(op));
-  out += "\n";
   return out;
 }
 

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 
 #include "interpreter/internal/commands.h"
 #include "interpreter/internal/opcodes.inc"
@@ -41,12 +44,14 @@ static_assert(kHalf < (1 << 15) && kMaxSegmentOps < (1 << 16));
 constexpr std::uint16_t kMaxWeight = 0xFFFF;
 constexpr std::uint32_t kNoEntry = 0xFFFFFFFF;
 // A segment's window cell holds the pending change of its cell in the low
-// byte and, above it, how often a change touched the cell (each touch adds
-// kTouch, and a carry out of the low byte may add one more). Segments are
-// cut at this many commands so that the count cannot wrap round to 0.
+// byte and, above it, how often a command touched the cell since an op took
+// it (each touch adds kTouch, and a carry out of the low byte may add one
+// more). Segments are cut at this many commands so that the count cannot
+// wrap round to 0.
 constexpr std::uint32_t kTouch = 0x100;
 constexpr std::uint32_t kMaxSegmentCommands = 1 << 22;
-constexpr std::size_t kReserveLimit = std::size_t{1} << 24;
+// Further from any offset than the window reaches.
+constexpr std::int32_t kUntouched = 4 * kHalf;
 
 // What each byte does to straight-line code, from the command table: the
 // head's move, the change of the cell plus one touch, or that it needs a
@@ -55,6 +60,9 @@ struct StraightLine {
   std::array<std::int8_t, 256> move{};
   std::array<std::uint32_t, 256> change{};
   std::array<bool, 256> other{};
+  // Added to the head's offset, what a byte puts into the touched range:
+  // 0 for a change, and for the rest a value far past either end.
+  std::array<std::int32_t, 256> touchLow{}, touchHigh{};
 };
 
 constexpr StraightLine MakeStraightLine() {
@@ -67,11 +75,97 @@ constexpr StraightLine MakeStraightLine() {
       case CommandKind::Change: t.change[c] = kTouch + static_cast<std::uint8_t>(command.way); break;
       default: t.other[c] = true; break;
     }
+    t.touchLow[c] = command.kind == CommandKind::Change ? 0 : kUntouched;
+    t.touchHigh[c] = command.kind == CommandKind::Change ? 0 : -kUntouched;
   }
   return t;
 }
 
 constexpr StraightLine kStraightLine = MakeStraightLine();
+
+// Four straight-line commands at once. The four ("+", "-", "<", ">") differ
+// in bits 1 and 4 of their codes, so four of them in a row make an 8-bit
+// index (two bits each, the first command lowest) into a table of what they
+// do together: the head's move, and the changes of the two cells at most
+// that they touch, from where the head stood before them. A group that
+// touches fewer cells adds 0 to cells past the window's end instead, so
+// that no test is needed.
+constexpr std::int32_t kNowhere = 2 * kHalf;  // from the head, past any cell
+
+struct Four {
+  std::uint32_t change[2];  // added to the window's cells, touches and all
+  std::ptrdiff_t at[2];     // from where the head stood
+  std::ptrdiff_t move;
+  std::int32_t touchLow, touchHigh;  // the cells touched, or kUntouched and -kUntouched
+};
+
+constexpr unsigned FourCode(std::uint8_t c) { return (c >> 1 & 1u) | (c >> 3 & 2u); }
+
+constexpr std::array<Four, 256> MakeFours() {
+  std::array<std::uint8_t, 4> byCode{};
+  for (char c : {'+', '-', '<', '>'}) byCode[FourCode(static_cast<std::uint8_t>(c))] = static_cast<std::uint8_t>(c);
+  std::array<Four, 256> table{};
+  for (unsigned index = 0; index < 256; ++index) {
+    // Two cells apart, so that the two additions need not wait on each other.
+    Four four{{0, 0}, {kNowhere, kNowhere + 8}, 0, kUntouched, -kUntouched};
+    int cells = 0;
+    for (unsigned k = 0; k < 4; ++k) {
+      std::uint8_t c = byCode[index >> (2 * k) & 3];
+      four.move += kStraightLine.move[c];
+      if (!kStraightLine.change[c]) continue;
+      if (cells == 0 || four.at[cells - 1] != four.move) four.at[cells++] = four.move;
+      four.change[cells - 1] += kStraightLine.change[c];
+      four.touchLow = std::min(four.touchLow, static_cast<std::int32_t>(four.move));
+      four.touchHigh = std::max(four.touchHigh, static_cast<std::int32_t>(four.move));
+    }
+    table[index] = four;
+  }
+  return table;
+}
+
+constexpr std::array<Four, 256> kFours = MakeFours();
+static_assert(FourCode('+') != FourCode('-') && FourCode('-') != FourCode('<') && FourCode('<') != FourCode('>') &&
+              FourCode('+') != FourCode('<') && FourCode('+') != FourCode('>') && FourCode('-') != FourCode('>'));
+
+// The table indices of the eight commands at `code`, which must be
+// straight-line ones: their bits 1 and 4 gathered four by four, each four
+// by one multiplication.
+inline void FourIndices(const std::uint8_t* code, unsigned& first, unsigned& second) {
+  std::uint64_t word = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&word, code, sizeof word);
+  } else {
+    for (int k = 7; k >= 0; --k) word = word << 8 | code[k];
+  }
+  std::uint64_t codes = (word >> 1 & 0x0101010101010101u) | (word >> 3 & 0x0202020202020202u);
+  first = (static_cast<std::uint32_t>(codes) * 0x01041040u) >> 24;
+  second = (static_cast<std::uint32_t>(codes >> 32) * 0x01041040u) >> 24;
+}
+
+#if defined(__GNUC__) && !defined(CORVID_PORTABLE)
+typedef std::uint8_t Bytes16 __attribute__((vector_size(16)));
+typedef std::uint64_t Words2 __attribute__((vector_size(16)));
+
+// How many of the sixteen commands at `code` are straight-line ones before
+// the first that is not: sixteen compares at a time (a GNU vector type).
+inline unsigned StraightPrefix(const std::uint8_t* code) {
+  Bytes16 v;
+  std::memcpy(&v, code, sizeof v);
+  Bytes16 hit = (v == '+') | (v == '-') | (v == '<') | (v == '>');
+  Words2 words = reinterpret_cast<Words2>(hit);
+  if (~words[0]) return static_cast<unsigned>(std::countr_zero(~words[0])) / 8;
+  if (~words[1]) return 8 + static_cast<unsigned>(std::countr_zero(~words[1])) / 8;
+  return 16;
+}
+#else
+// How many of the sixteen commands at `code` are straight-line ones before
+// the first that is not.
+inline unsigned StraightPrefix(const std::uint8_t* code) {
+  unsigned n = 0;
+  while (n < 16 && !kStraightLine.other[code[n]] && (kStraightLine.move[code[n]] || kStraightLine.change[code[n]])) ++n;
+  return n;
+}
+#endif
 
 bool IsKind(std::uint8_t c, CommandKind kind) { return kCommands[c].kind == kind; }
 bool IsBackMarker(std::uint8_t c) { return IsCommand(c, CommandKind::Marker, -1); }
@@ -92,7 +186,8 @@ Op MakeOp(OpCode code, std::int32_t off = 0, std::uint8_t a = 0) {
 // a block boundary too many costs little), at index 1 (where a "%" that
 // finds no "(" resumes), and, when a "#" stands just before one of these,
 // two after the "#" (where a skip from it lands). Each such place starts a
-// block of ops; jumps are pointed at blocks as these become known.
+// block of ops; jumps are pointed at blocks as these become known. Only the
+// ops are kept: nothing maps code indices to ops once the walk is past them.
 class JumpTargets {
  public:
   explicit JumpTargets(Program& program) : program_(program) {}
@@ -113,10 +208,7 @@ class JumpTargets {
   void SkipTo(std::uint32_t i) { skipNext_ = i; }
   /// A "(" at `i` whose block is the same as the last one's: a clear idiom
   /// merged into the one before it.
-  void MergeBackMarker(std::uint32_t i) {
-    lastOpen_ = i;
-    openListed_ = false;
-  }
+  void MergeBackMarker(std::uint32_t i) { lastOpen_ = i; }
 
   /// Points the jump op `op` at the entry `target`: one already made (a "%"
   /// goes back to just after the last "(", or to index 1) when it lies
@@ -124,12 +216,8 @@ class JumpTargets {
   void PointJump(std::uint32_t op, std::uint32_t target, std::uint32_t source);
   /// The "@" op `op` waits for the next ")".
   void SeekForwardMarker(std::uint32_t op) { seeking_.push_back(op); }
-  /// Lists the entry at code index `target`, op `op`, for runs that go
-  /// command by command (once, where that is cheap to know).
-  void List(std::uint32_t target, std::uint32_t op);
-  /// Jumps still waiting end the run at op `end`; the entries are put in
-  /// order, the end of the code, `length`, last.
-  void Finish(std::uint32_t end, std::uint32_t length);
+  /// Jumps still waiting end the run at op `end`.
+  void Finish(std::uint32_t end);
 
  private:
   struct Fixup {
@@ -141,9 +229,8 @@ class JumpTargets {
   std::vector<Fixup> ahead_;            // jumps to entries still to come
   std::vector<std::uint32_t> seeking_;  // "@" jumps waiting for the next ")"
   // Op indices of the entries a "%" can go back to: after the last "(",
-  // and at index 1; whether they are listed yet.
+  // and at index 1.
   std::uint32_t openOp_ = 0, firstOp_ = 0;
-  bool openListed_ = false, firstListed_ = false;
   std::uint32_t next_ = 1;
   std::uint32_t skipNext_ = kNoEntry;  // the entry after next_, from a "#" before it
   std::uint32_t lastOpen_ = 0;         // last "(" so far, 0 when none (the same for "%")
@@ -161,23 +248,17 @@ void JumpTargets::Mark(std::uint32_t i, std::uint8_t c) {
 }
 
 void JumpTargets::BeginBlock(std::uint32_t i, std::uint32_t op) {
-  if (i == lastOpen_ + 1) {
-    openOp_ = op;
-    openListed_ = false;
-  }
+  if (i == lastOpen_ + 1) openOp_ = op;
   if (i == 1) firstOp_ = op;
-  bool reached = false;
   for (std::size_t k = 0; k < ahead_.size();) {
     if (ahead_[k].target == i) {
       program_.ops[ahead_[k].op].y = op;
       ahead_[k] = ahead_.back();
       ahead_.pop_back();
-      reached = true;
     } else {
       ++k;
     }
   }
-  if (reached) List(i, op);
   next_ = skipNext_;
   skipNext_ = kNoEntry;
 }
@@ -185,29 +266,17 @@ void JumpTargets::BeginBlock(std::uint32_t i, std::uint32_t op) {
 void JumpTargets::PointJump(std::uint32_t op, std::uint32_t target, std::uint32_t source) {
   if (target == lastOpen_ + 1 && target < source && lastOpen_ > 0) {
     program_.ops[op].y = openOp_;
-    List(target, openOp_);
   } else if (target == 1 && target < source) {
     program_.ops[op].y = firstOp_;
-    List(target, firstOp_);
   } else {
     ahead_.push_back({op, target});
   }
 }
 
-void JumpTargets::List(std::uint32_t target, std::uint32_t op) {
-  bool* once = target == 1 ? &firstListed_ : target == lastOpen_ + 1 ? &openListed_ : nullptr;
-  if (once && *once) return;
-  if (once) *once = true;
-  program_.entries.push_back({target, op});
-}
-
-void JumpTargets::Finish(std::uint32_t end, std::uint32_t length) {
+void JumpTargets::Finish(std::uint32_t end) {
   // Jumps to the end of the code, or to a ")" that never comes, end the run.
   for (std::uint32_t op : seeking_) program_.ops[op].y = end;
   for (const Fixup& f : ahead_) program_.ops[f.op].y = end;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>>& entries = program_.entries;
-  if (!std::is_sorted(entries.begin(), entries.end())) std::sort(entries.begin(), entries.end());
-  entries.push_back({length, end});
 }
 
 // The open segment: straight-line code on one head position, its base. The
@@ -217,7 +286,7 @@ void JumpTargets::Finish(std::uint32_t end, std::uint32_t length) {
 // of every cell the segment touches, its ops, then its pending changes.
 class Segment {
  public:
-  Segment() : window_(2 * kHalf, 0) {}
+  Segment() : window_(kWindowCells, 0) {}
 
   std::int32_t Offset() const { return off_; }
   std::uint32_t Source() const { return source_; }
@@ -246,19 +315,23 @@ class Segment {
     source_ = i;
   }
 
-  /// Takes moves and changes from `i` on, up to `stop`, another command,
-  /// or a move that would leave the window. Returns where it stopped.
-  std::uint32_t Stretch(const std::uint8_t* code, std::uint32_t i, std::uint32_t stop);
-  /// The cells the head went to since the last call that a change touched
-  /// join the touched range; their changes stay pending.
-  void Settle();
+  /// Takes moves, changes and guarded changes from the `stop` commands at
+  /// `code` (where no jump lands), up to another command, a move that would
+  /// leave the window or a full segment. Returns how many it took.
+  std::uint32_t Stretch(const std::uint8_t* code, std::uint32_t stop);
   void Touch(std::int32_t off) {
     low_ = std::min(low_, off);
     high_ = std::max(high_, off);
   }
+  /// A "#" reads the cell under the head. Unless an op that the command it
+  /// guards makes takes the cell, an Add of 0 will touch it.
+  void Read() {
+    Touch(off_);
+    Cell(off_) += kTouch;
+  }
   bool Accessed() const { return low_ <= high_; }
   /// Whether nothing at all waits: no op, no move, no touch, no change.
-  bool Empty() { return ops_.empty() && off_ == 0 && headLow_ == 0 && headHigh_ == 0 && !Accessed() && Cell(0) < kTouch; }
+  bool Empty() const { return ops_.empty() && off_ == 0 && !Accessed(); }
   /// Forgets that the cell under the head was touched, when it is all the
   /// segment touched and nothing else waits: a Clear makes it exist itself.
   void ForgetLoneTouch() {
@@ -270,13 +343,16 @@ class Segment {
 
   /// The pending change of the cell at `off`.
   std::uint8_t Change(std::int32_t off) { return static_cast<std::uint8_t>(Cell(off)); }
+  /// Whether commands touched the cell at `off` since an op last took it.
+  bool Touched(std::int32_t off) { return Cell(off) >= kTouch; }
   void AddChange(std::int32_t off, std::uint8_t delta) {
     Cell(off) = (Cell(off) & ~std::uint32_t{0xFF}) | static_cast<std::uint8_t>(Cell(off) + delta);
   }
-  /// The pending change of the cell at `off`, which no longer waits.
+  /// The pending change of the cell at `off`, taken by an op that reads or
+  /// writes the cell, and so stands for the touches before it too.
   std::uint8_t TakeChange(std::int32_t off) {
     std::uint8_t delta = Change(off);
-    Cell(off) &= ~std::uint32_t{0xFF};
+    Cell(off) = 0;
     return delta;
   }
 
@@ -286,6 +362,14 @@ class Segment {
   /// An op other than a change, after the changes of its cell.
   void Push(const Op& op, bool pure) {
     pure_ = pure_ && pure;
+    ops_.push_back(op);
+  }
+  /// A "#" and the "+" or "-" (going `way`) it guards, on the cell under
+  /// the head.
+  void GuardedChange(int way) {
+    Touch(off_);
+    Op op = MakeOp(OpCode::CondAdd, off_, TakeChange(off_));
+    op.b = static_cast<std::uint8_t>(way);
     ops_.push_back(op);
   }
 
@@ -305,58 +389,96 @@ class Segment {
   void Reset();
 
  private:
-  std::uint32_t& Cell(std::int32_t off) { return window_[static_cast<std::size_t>(off + kHalf)]; }
+  // The window holds the cells -kHalf-kMargin .. kHalf+kMargin-1 and, past
+  // them, the cells a group of four commands adds 0 to (kNowhere on).
+  static constexpr std::int32_t kMargin = 16;
+  static constexpr std::size_t kWindowCells = 4 * kHalf + 2 * kMargin + 16;
+  std::uint32_t* Window() { return window_.data() + kHalf + kMargin; }
+  std::uint32_t& Cell(std::int32_t off) { return Window()[off]; }
   /// The pending changes, at the end of `ops`; returns the bytes of rows made.
   std::size_t EmitChanges(Program& program);
 
   std::vector<Op> ops_;             // ops other than the changes, in order
-  std::vector<std::uint32_t> window_;  // per offset + kHalf: pending change and touches
+  std::vector<std::uint32_t> window_;  // per offset: pending change and touches
   std::int32_t off_ = 0;
   std::int32_t low_ = kHalf, high_ = -kHalf;
-  std::int32_t headLow_ = 0, headHigh_ = 0;  // where the head went since the last Settle
   bool pure_ = true;
   bool blockStart_ = true;
   std::uint32_t block_ = 0;   // code index of the block's entry
   std::uint32_t source_ = 0;  // code index of the segment's first command
 };
 
-// Free of branches that depend on which of the four commands comes: a
-// change adds to the window cell under the head, a move adds nothing to
-// the next one.
-std::uint32_t Segment::Stretch(const std::uint8_t* code, std::uint32_t i, std::uint32_t stop) {
-  std::int32_t off = off_, low = headLow_, high = headHigh_;
-  std::uint32_t* window = window_.data() + kHalf;
+// Free of branches that depend on which of the four commands comes: runs
+// of them go four at a time through the table, and one by one where they
+// end (a change adds to the window cell under the head, a move adds nothing
+// to the next one).
+std::uint32_t Segment::Stretch(const std::uint8_t* code, std::uint32_t stop) {
+  std::uint32_t i = 0;
+  std::int32_t off = off_, low = low_, high = high_;
+  std::uint32_t* window = Window();
   for (;;) {
     // The head moves one cell per command at most, so for this many
     // commands it cannot leave the window.
     const std::uint32_t room = static_cast<std::uint32_t>(kHalf - 1 - std::abs(off));
     const std::uint32_t safe = stop - i > room ? i + room : stop;
     if (safe == i) break;
+    if (i + 16 <= safe) {
+      std::ptrdiff_t head = off;
+      auto apply = [&](unsigned index) {
+        const Four& four = kFours[index];
+        window[head + four.at[0]] += four.change[0];
+        window[head + four.at[1]] += four.change[1];
+        low = std::min(low, static_cast<std::int32_t>(head) + four.touchLow);
+        high = std::max(high, static_cast<std::int32_t>(head) + four.touchHigh);
+        head += four.move;
+      };
+      while (i + 16 <= safe) {
+        const unsigned straight = StraightPrefix(code + i);
+        const std::uint32_t end = i + (straight & ~3u);
+        for (; i + 8 <= end; i += 8) {
+          unsigned first, second;
+          FourIndices(code + i, first, second);
+          apply(first);
+          apply(second);
+        }
+        if (i < end) {
+          unsigned first, second;
+          FourIndices(code + i, first, second);
+          apply(first);
+          i += 4;
+        }
+        if (straight < 16) break;
+      }
+      off = static_cast<std::int32_t>(head);
+    }
     for (; i < safe; ++i) {
       const std::uint8_t c = code[i];
-      if (kStraightLine.other[c]) goto done;
+      if (kStraightLine.other[c]) break;
       off += kStraightLine.move[c];
       window[off] += kStraightLine.change[c];
-      low = std::min(low, off);
-      high = std::max(high, off);
+      low = std::min(low, off + kStraightLine.touchLow[c]);
+      high = std::max(high, off + kStraightLine.touchHigh[c]);
     }
     if (i == stop) break;
-  }
-done:
-  off_ = off;
-  headLow_ = low;
-  headHigh_ = high;
-  return i;
-}
-
-void Segment::Settle() {
-  for (std::int32_t off = headLow_; off <= headHigh_; ++off) {
-    if (Cell(off) >= kTouch) {
-      Touch(off);
-      Cell(off) &= 0xFF;
+    if (i < safe) {
+      // Another command; a "#" and the change it guards (with no entry
+      // between, for `stop` comes before any) stay in the stretch.
+      if (!IsKind(code[i], CommandKind::Skip) || i + 1 >= stop || !IsKind(code[i + 1], CommandKind::Change) ||
+          Full())
+        break;
+      off_ = off;
+      low_ = low;
+      high_ = high;
+      GuardedChange(kCommands[code[i + 1]].way);
+      low = low_;
+      high = high_;
+      i += 2;
     }
   }
-  headLow_ = headHigh_ = off_;
+  off_ = off;
+  low_ = low;
+  high_ = high;
+  return i;
 }
 
 void Segment::Output() {
@@ -382,13 +504,18 @@ void Segment::Input(bool ifZero) {
 
 // One Add per changed cell, or, where changed cells stand close together,
 // one AddRow for a row of them (a byte per cell instead of an op, and one
-// pass over them).
+// pass over them). A touched cell whose changes come to 0 gets an Add of 0
+// of its own, which only a run where the head wraps around needs: a row's
+// 0 stands for a cell nothing touched.
 std::size_t Segment::EmitChanges(Program& program) {
   constexpr std::int32_t kGap = 8;  // unchanged cells a row may span
   constexpr int kRowChanges = 4;    // changed cells a row must hold
   std::size_t rowBytes = 0;
   for (std::int32_t off = low_; off <= high_; ++off) {
-    if (Change(off) == 0) continue;
+    if (Change(off) == 0) {
+      if (Touched(off)) program.ops.push_back(MakeOp(OpCode::Add, off, TakeChange(off)));
+      continue;
+    }
     std::int32_t end = off;
     int changes = 0;
     for (std::int32_t k = off; k <= high_ && k - end <= kGap; ++k) {
@@ -401,12 +528,15 @@ std::size_t Segment::EmitChanges(Program& program) {
       Op row = MakeOp(OpCode::AddRow, off);
       row.x = end - off + 1;
       row.y = static_cast<std::uint32_t>(program.rows.size());
-      for (std::int32_t k = off; k <= end; ++k) program.rows.push_back(TakeChange(k));
+      for (std::int32_t k = off; k <= end; ++k) {
+        if (Touched(k) && Change(k) == 0) program.ops.push_back(MakeOp(OpCode::Add, k, TakeChange(k)));
+        program.rows.push_back(TakeChange(k));
+      }
       program.ops.push_back(row);
       rowBytes += static_cast<std::size_t>(row.x);
     } else {
       for (std::int32_t k = off; k <= end; ++k)
-        if (std::uint8_t delta = TakeChange(k)) program.ops.push_back(MakeOp(OpCode::Add, k, delta));
+        if (Touched(k) || Change(k)) program.ops.push_back(MakeOp(OpCode::Add, k, TakeChange(k)));
     }
     off = end;
   }
@@ -418,14 +548,12 @@ void Segment::Reset() {
   off_ = 0;
   low_ = kHalf;
   high_ = -kHalf;
-  headLow_ = headHigh_ = 0;
   pure_ = true;
   blockStart_ = false;
 }
 
 void Segment::Close(Program& program, const Op& end, bool hasEnd, std::uint32_t nextSource) {
   std::vector<Op>& ops = program.ops;
-  Settle();
   if (Accessed()) {  // else there are neither ops nor changes
     std::size_t reach = ops.size();
     Op op = MakeOp(OpCode::Reach, low_);
@@ -438,7 +566,6 @@ void Segment::Close(Program& program, const Op& end, bool hasEnd, std::uint32_t 
     Reset();
   } else {
     off_ = 0;
-    headLow_ = headHigh_ = 0;
     pure_ = true;
     blockStart_ = false;
   }
@@ -455,10 +582,8 @@ class LoopShaper {
 
   /// Emits the segment as a whole loop (with `tailAdd`, the change of the
   /// counter just before the loop's "#"), or as a Clear when all it does is
-  /// count that cell to 0 by an odd step; the segment is reset. Returns
-  /// whether it made a Loop op, which a run that goes command by command
-  /// through it should come back to.
-  bool Emit(Segment& segment, std::uint8_t tailAdd, Program& program);
+  /// count that cell to 0 by an odd step; the segment is reset.
+  void Emit(Segment& segment, std::uint8_t tailAdd, Program& program);
 
  private:
   void PlaceCells(Segment& segment, LoopShape& shape, Program& program);
@@ -494,9 +619,12 @@ void LoopShaper::PlaceCells(Segment& segment, LoopShape& shape, Program& program
   guards.resize(guards.size() + placed);
   for (const Op& op : segment.Ops())
     guards[shape.guardsBegin + (place[op.off]++ & ~kPlaced)] = {op.a, static_cast<std::uint8_t>(op.b)};
+  // A cell that the body touches but leaves as it was stays a cell of the
+  // loop, so that a run where the head wraps around makes it exist.
   for (std::int32_t off = segment.Low(); off <= segment.High(); ++off) {
+    const bool touched = segment.Touched(off);
     std::uint8_t step = static_cast<std::uint8_t>(sums[off] + segment.TakeChange(off));
-    if (!place[off] && (step || off == 0)) {
+    if (!place[off] && (step || off == 0 || touched)) {
       if (off == 0) shape.counter = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
       cells.push_back({static_cast<std::int16_t>(off), step});
     }
@@ -506,7 +634,7 @@ void LoopShaper::PlaceCells(Segment& segment, LoopShape& shape, Program& program
   shape.cells = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
 }
 
-bool LoopShaper::Emit(Segment& segment, std::uint8_t tailAdd, Program& program) {
+void LoopShaper::Emit(Segment& segment, std::uint8_t tailAdd, Program& program) {
   LoopShape shape{};
   shape.low = static_cast<std::int16_t>(segment.Low());
   shape.high = static_cast<std::int16_t>(segment.High());
@@ -536,26 +664,28 @@ bool LoopShaper::Emit(Segment& segment, std::uint8_t tailAdd, Program& program) 
     program.ops.push_back(loop);
   }
   segment.Reset();
-  return !clear;
 }
 
-// The driver: the walk over the commands, handing each to the part it
-// concerns.
-class Translator {
- public:
-  explicit Translator(const CodeStore& store)
-      : code_(store.commands.data()),
-        length_(static_cast<std::uint32_t>(std::min<std::uint64_t>(store.commands.size(), kReachable))),
-        targets_(program_) {
-    program_.code = code_;
-    program_.length = length_;
-  }
+}  // namespace
 
-  Program Run();
+// The driver: the walk over the commands, handing each to the part it
+// concerns. The commands come block by block; the walk goes as far into a
+// block as it can without looking past its end, and what it leaves (less
+// than kCommandLookahead commands) comes again at the front of the next
+// block. Every decision at a command looks at most kCommandLookahead - 1
+// commands ahead, so where the blocks end changes nothing.
+class Translator::Walk {
+ public:
+  Walk() : targets_(program_) {}
+
+  std::size_t Take(const std::uint8_t* commands, std::size_t count, bool last);
+  Program Finish();
 
  private:
   std::uint32_t OpCount() const { return static_cast<std::uint32_t>(program_.ops.size()); }
-  void Reserve();
+  /// The command at code index `i`, which must lie in the block at hand.
+  std::uint8_t At(std::uint32_t i) const { return block_[i - base_]; }
+  void Advance(std::uint32_t limit);
   void BeginBlock(std::uint32_t i);
   void CloseFallThrough(std::uint32_t nextSource);
   void CloseWithJump(std::int32_t move, std::uint32_t nextSource);
@@ -564,37 +694,31 @@ class Translator {
   void TranslateGuarded(std::uint32_t i, std::uint8_t c);
   bool ClearAt(std::uint32_t i) const;
   std::uint32_t ClearIdiom(std::uint32_t i);
+  std::uint32_t MergeClear(std::uint32_t i);
   void LoopTail(std::uint32_t i, std::uint32_t target);
 
-  const std::uint8_t* code_;
-  std::uint32_t length_;
   Program program_;
   JumpTargets targets_;
   Segment segment_;
   LoopShaper shaper_;
-  bool dead_ = false;  // after an unconditional jump, until the next entry
+  // The block at hand: the commands from code index base_ to end_, which is
+  // the end of the code when final_.
+  const std::uint8_t* block_ = nullptr;
+  std::uint32_t base_ = 0, end_ = 0;
+  bool final_ = false;
+  std::uint32_t next_ = 0;  // code index of the next command to walk
+  bool dead_ = false;       // after an unconditional jump, until the next entry
+  bool clears_ = false;     // just after a clear, which the next one may join
 };
 
-// Room for as many ops and entries as programs usually make from this many
-// commands, reserved at once rather than grown: the pages of it that are
-// not used are never touched, and those that are, only once.
-void Translator::Reserve() {
-  std::size_t most = std::min<std::size_t>(length_, kReserveLimit);
-  program_.ops.reserve(most / 2 + 16);
-  program_.rows.reserve(most / 2);
-  program_.loopCells.reserve(most / 8);
-  program_.loopGuards.reserve(most / 8);
-  program_.loopGuardEnds.reserve(most / 8);
-}
-
-void Translator::BeginBlock(std::uint32_t i) {
+void Translator::Walk::BeginBlock(std::uint32_t i) {
   if (!dead_) CloseFallThrough(i);
   targets_.BeginBlock(i, OpCount());
   dead_ = false;
   segment_.BeginBlock(i);
 }
 
-void Translator::CloseFallThrough(std::uint32_t nextSource) {
+void Translator::Walk::CloseFallThrough(std::uint32_t nextSource) {
   if (segment_.Empty()) {
     // Nothing to emit: the common case between two entries close together.
     segment_.StartAt(nextSource);
@@ -605,7 +729,7 @@ void Translator::CloseFallThrough(std::uint32_t nextSource) {
   segment_.Close(program_, move, segment_.Offset() != 0, nextSource);
 }
 
-void Translator::CloseWithJump(std::int32_t move, std::uint32_t nextSource) {
+void Translator::Walk::CloseWithJump(std::int32_t move, std::uint32_t nextSource) {
   Op jump = MakeOp(OpCode::Jump);
   jump.x = move;
   segment_.Close(program_, jump, true, nextSource);
@@ -613,52 +737,56 @@ void Translator::CloseWithJump(std::int32_t move, std::uint32_t nextSource) {
 }
 
 // Whether "( - # @ % )" or "( + # @ % )" stands from i.
-bool Translator::ClearAt(std::uint32_t i) const {
-  return i + 5 < length_ && IsBackMarker(code_[i]) && IsKind(code_[i + 1], CommandKind::Change) &&
-         IsKind(code_[i + 2], CommandKind::Skip) && IsForwardJump(code_[i + 3]) && IsBackJump(code_[i + 4]) &&
-         IsForwardMarker(code_[i + 5]);
+bool Translator::Walk::ClearAt(std::uint32_t i) const {
+  return i + 5 < end_ && IsBackMarker(At(i)) && IsKind(At(i + 1), CommandKind::Change) &&
+         IsKind(At(i + 2), CommandKind::Skip) && IsForwardJump(At(i + 3)) && IsBackJump(At(i + 4)) &&
+         IsForwardMarker(At(i + 5));
 }
 
 // The clear idiom from the "(" at i: a Clear at the entry after the "(", as
 // the general road below would make it, only sooner, for the idiom is
-// common. More clears of the same cell with nothing but changes between
-// them are the same Clear: whichever of their entries a jump lands on, the
-// cell ends at 0 there, and the changes between are stored over. Returns
-// the index of the last command it took.
-std::uint32_t Translator::ClearIdiom(std::uint32_t i) {
+// common. Returns the index of the last command it took.
+std::uint32_t Translator::Walk::ClearIdiom(std::uint32_t i) {
   if (!ClearAt(i) || targets_.SkipPending()) return i;
   // A change of the cell just before is dead too, and the Clear makes the
   // cell exist itself.
   segment_.TakeChange(segment_.Offset());
-  segment_.Settle();
   segment_.ForgetLoneTouch();
   BeginBlock(i + 1);
   program_.ops.push_back(MakeOp(OpCode::Clear));
   segment_.StartAt(segment_.Source());
-  std::uint32_t last = i + 5;  // the ")" of the last clear taken
-  targets_.Mark(last, code_[last]);
-  while (targets_.Next() == kNoEntry) {  // no jump lands after the ")"
-    std::uint32_t next = last + 1;
-    while (next < length_ && IsKind(code_[next], CommandKind::Change)) ++next;
-    if (!ClearAt(next)) break;
-    targets_.MergeBackMarker(next);  // its entry is the same Clear
-    last = next + 5;
-  }
+  const std::uint32_t last = i + 5;  // the ")"
+  targets_.Mark(last, At(last));
   segment_.StartAt(last + 1);
+  clears_ = true;
   return last;
+}
+
+// More clears of the same cell with nothing but changes between them are
+// the same Clear: whichever of their entries a jump lands on, the cell ends
+// at 0 there, and the changes between are stored over. At `i`, just after a
+// clear, takes the next one into it when no jump lands at `i` and no more
+// than kClearGap changes come first. Returns where the walk goes on.
+std::uint32_t Translator::Walk::MergeClear(std::uint32_t i) {
+  constexpr std::uint32_t kClearGap = kCommandLookahead / 2;
+  static_assert(kClearGap + 6 < kCommandLookahead);
+  clears_ = false;
+  if (targets_.Next() != kNoEntry) return i;
+  std::uint32_t next = i;
+  while (next < end_ && next - i < kClearGap && IsKind(At(next), CommandKind::Change)) ++next;
+  if (!ClearAt(next)) return i;
+  targets_.MergeBackMarker(next);  // its entry is the same Clear
+  segment_.StartAt(next + 6);
+  clears_ = true;
+  return next + 6;
 }
 
 // "# @ % )": the "#" keeps the "@" from leaving while the cell is not 0, and
 // the "%" goes back; at 0 the run goes on after the ")".
-void Translator::LoopTail(std::uint32_t i, std::uint32_t target) {
+void Translator::Walk::LoopTail(std::uint32_t i, std::uint32_t target) {
   segment_.Touch(segment_.Offset());
-  segment_.Settle();
   if (segment_.StartsBlock() && target == segment_.Block() && segment_.Offset() == 0 && segment_.Pure()) {
-    std::uint32_t block = segment_.Block();
-    std::uint32_t op = OpCount();
-    // Nothing jumps to a whole loop, but a run that goes command by command
-    // through it comes back to it, and should not stay slow.
-    if (shaper_.Emit(segment_, segment_.TakeChange(0), program_)) targets_.List(block, op);
+    shaper_.Emit(segment_, segment_.TakeChange(0), program_);
     segment_.StartAt(i + 4);
     return;
   }
@@ -667,16 +795,11 @@ void Translator::LoopTail(std::uint32_t i, std::uint32_t target) {
 }
 
 // The command at `i`, which a "#" before it guards.
-void Translator::TranslateGuarded(std::uint32_t i, std::uint8_t c) {
+void Translator::Walk::TranslateGuarded(std::uint32_t i, std::uint8_t c) {
   const std::int32_t off = segment_.Offset();
   Command command = CommandOf(c);
   switch (command.kind) {
-    case CommandKind::Change: {
-      Op op = MakeOp(OpCode::CondAdd, off, segment_.TakeChange(off));
-      op.b = static_cast<std::uint8_t>(command.way);
-      segment_.Push(op, true);
-      break;
-    }
+    case CommandKind::Change: segment_.GuardedChange(command.way); break;
     case CommandKind::Marker: targets_.Mark(i, c); break;
     case CommandKind::Move: {
       Op op = MakeOp(OpCode::CondMove);
@@ -703,27 +826,32 @@ void Translator::TranslateGuarded(std::uint32_t i, std::uint8_t c) {
 
 // The "#" at i and, unless an entry follows it, the command it guards.
 // Returns the index of the last command it took.
-std::uint32_t Translator::TranslateSkip(std::uint32_t i) {
-  segment_.Touch(segment_.Offset());
-  if (i + 1 >= length_) return i;
+std::uint32_t Translator::Walk::TranslateSkip(std::uint32_t i) {
+  segment_.Read();
+  if (i + 1 >= end_) return i;
   if (i + 1 == targets_.Next()) {
     segment_.CloseWithTest(program_, MakeOp(OpCode::JumpIfNonZero), i + 1);
     targets_.PointJump(OpCount() - 1, i + 2, segment_.Source());
     targets_.SkipTo(i + 2);
     return i;
   }
-  if (IsForwardJump(code_[i + 1]) && i + 3 < length_ && IsBackJump(code_[i + 2]) && IsForwardMarker(code_[i + 3])) {
+  if (IsForwardJump(At(i + 1)) && i + 3 < end_ && IsBackJump(At(i + 2)) && IsForwardMarker(At(i + 3))) {
     LoopTail(i, targets_.BackTarget(i + 2));
     return i + 2;
   }
-  TranslateGuarded(i + 1, code_[i + 1]);
+  TranslateGuarded(i + 1, At(i + 1));
   return i + 1;
 }
 
 // The command at i, one that is neither a move nor a change. Returns the
 // index of the last command it took.
-std::uint32_t Translator::TranslateOther(std::uint32_t i) {
-  const std::uint8_t c = code_[i];
+std::uint32_t Translator::Walk::TranslateOther(std::uint32_t i) {
+  const std::uint8_t c = At(i);
+  // The commonest: a "#" and the change it guards, within a segment.
+  if (IsKind(c, CommandKind::Skip) && i + 1 < end_ && i + 1 != targets_.Next() && IsKind(At(i + 1), CommandKind::Change)) {
+    segment_.GuardedChange(CommandOf(At(i + 1)).way);
+    return i + 1;
+  }
   switch (CommandOf(c).kind) {
     case CommandKind::Output: segment_.Output(); break;
     case CommandKind::Input: segment_.Input(false); break;
@@ -747,38 +875,73 @@ std::uint32_t Translator::TranslateOther(std::uint32_t i) {
   return i;
 }
 
-Program Translator::Run() {
-  Reserve();
-  for (std::uint32_t i = 0; i < length_;) {
+// Walks from next_ up to `limit`.
+void Translator::Walk::Advance(std::uint32_t limit) {
+  std::uint32_t i = next_;
+  while (i < limit) {
+    if (clears_) {
+      i = MergeClear(i);
+      continue;
+    }
     if (i == targets_.Next()) BeginBlock(i);
     if (dead_) {
-      targets_.Mark(i, code_[i]);  // nothing here runs, but the markers count
+      targets_.Mark(i, At(i));  // nothing here runs, but the markers count
       ++i;
       continue;
     }
-    i = segment_.Stretch(code_, i, std::min({targets_.Next(), length_, segment_.Source() + kMaxSegmentCommands}));
-    if (i >= length_ || i == targets_.Next()) continue;
-    if (!kStraightLine.other[code_[i]] || segment_.Full()) {
+    if (!kStraightLine.other[At(i)]) {
+      const std::uint32_t stop = std::min({targets_.Next(), limit, segment_.Source() + kMaxSegmentCommands});
+      i += segment_.Stretch(block_ + (i - base_), stop - i);
+      if (i >= limit || i == targets_.Next()) continue;
+    }
+    if (!kStraightLine.other[At(i)] || segment_.Full()) {
       CloseFallThrough(i);  // out of the window, or a long segment: a fresh one
       continue;
     }
     i = TranslateOther(i) + 1;
   }
-  if (!dead_) CloseFallThrough(length_);
+  next_ = i;
+}
+
+std::size_t Translator::Walk::Take(const std::uint8_t* commands, std::size_t count, bool last) {
+  if (final_) return count;  // past the commands a run can reach
+  block_ = commands;
+  base_ = next_;
+  // A code index past 2^31-1 wraps negative and ends the run, so no run
+  // sees more commands than this; the rest are taken and dropped.
+  const std::size_t reachable = static_cast<std::size_t>(kReachable - base_);
+  final_ = last || count >= reachable;
+  end_ = base_ + static_cast<std::uint32_t>(std::min(count, reachable));
+  if (final_) {
+    Advance(end_);
+    return count;
+  }
+  if (end_ - base_ > kCommandLookahead) Advance(end_ - kCommandLookahead);
+  return next_ - base_;
+}
+
+Program Translator::Walk::Finish() {
+  if (!final_) Take(nullptr, 0, true);
+  if (!dead_) CloseFallThrough(end_);
   std::uint32_t end = OpCount();
   program_.ops.push_back(MakeOp(OpCode::End));
-  targets_.Finish(end, length_);
+  targets_.Finish(end);
   return std::move(program_);
 }
 
-}  // namespace
+Translator::Translator() : walk_(std::make_unique<Walk>()) {}
+Translator::~Translator() = default;
 
-std::uint32_t Program::EntryAt(std::uint32_t index) const {
-  auto it = std::lower_bound(entries.begin(), entries.end(), std::make_pair(index, std::uint32_t{0}));
-  assert(it != entries.end() && it->first == index);
-  return it->second;
+std::size_t Translator::Take(const std::uint8_t* commands, std::size_t count, bool last) {
+  return walk_->Take(commands, count, last);
 }
 
-Program Translate(const CodeStore& code) { return Translator(code).Run(); }
+Program Translator::Finish() { return walk_->Finish(); }
+
+Program Translate(const CodeStore& code) {
+  Translator translator;
+  translator.Take(code.commands.data(), code.commands.size(), true);
+  return translator.Finish();
+}
 
 }  // namespace corvid

@@ -251,9 +251,13 @@ void PutStderr(const Ref<String>& text) {
   platform::FileFlush(platform::StdErr());
 }
 
-Ref<String> GetStdinLine() {
+namespace {
+
+// One line from standard input, handed to `take` piece by piece (a pointer
+// and a count of bytes), as GetStdinLine states it.
+template <class Take>
+void ReadStdinLine(Take take) {
   FlushStdout();  // the program's output before it waits for input
-  std::string line;
   // The line comes in chunks as C fgets reads them: at most all but one
   // byte of the chunk. A chunk that full without a line feed leaves the
   // rest of the line to the next one.
@@ -271,10 +275,25 @@ Ref<String> GetStdinLine() {
       char last = chunk[taken - 1];
       if (last == ' ' || (last >= '\t' && last <= '\r')) --taken;
     }
-    line.append(chunk, taken);
+    take(chunk, taken);
     if (feed || length < kChunk - 1) break;
   }
+}
+
+}  // namespace
+
+Ref<String> GetStdinLine() {
+  std::string line;
+  ReadStdinLine([&line](const char* bytes, std::size_t count) { line.append(bytes, count); });
   return FromBytes(line);
+}
+
+Int GetStdinFirstCode() {
+  Int first = -1;
+  ReadStdinLine([&first](const char* bytes, std::size_t count) {
+    if (first < 0 && count > 0) first = static_cast<unsigned char>(bytes[0]);
+  });
+  return first;
 }
 
 void EndProgram() {

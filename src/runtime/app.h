@@ -90,6 +90,10 @@ void PutStderr(const Ref<String>& text);
 /// collected, the empty string when nothing was. Flushes standard output
 /// first (and raises as FlushStdout does).
 Ref<String> GetStdinLine();
+/// FirstCode(GetStdinLine()) without the line: the first byte of the next
+/// line of standard input, -1 for an empty line. The rest of the line is
+/// read and dropped as it comes, so a line of any length takes no memory.
+Int GetStdinFirstCode();
 /// Normal end of the process with status 0: end functions run, C streams
 /// are flushed. Standard output is flushed first, so that output it cannot
 /// take raises TStreamWriteException instead of ending with success.

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "interpreter/internal/executor.h"
+#include "interpreter/internal/program_dump.h"
 #include "interpreter/modules.h"
 #include "runtime/legacy_string.h"
 #include "support/test_support.h"
@@ -61,6 +62,30 @@ TEST(Loader, BlocksAndLinesKeepTheSameCommands) {
       CodeStore store;
       ASSERT_TRUE(LoadProgram(FromBytes(prefix + path.string()), store));
       EXPECT_EQ(std::string(store.commands.begin(), store.commands.end()), commands) << prefix << size << " " << percent;
+    }
+  }
+}
+
+// The code translates as it loads, in blocks of what a few bytes of the
+// file hold: commentary at any place in a program, and blocks ending
+// anywhere, inside a run, a clear idiom, a "#" pair or a loop head, give the
+// program the commands alone give. (Longer than the translator's lookahead,
+// so that it stops short of the end of a block.)
+TEST(Loader, TranslationDoesNotDependOnBlocksOrCommentary) {
+  StartProgramModule();
+  TempDir dir;
+  const std::string code = std::string(70, '+') + "(-#@%)-(+#@%)>>#+<<#(+++(>++<#-<-->-#@%)>#.,<" +
+                           std::string(30, '>') + "@+++)+(-#@%)" + std::string(20, '-') + "(-#@%)%.";
+  CodeStore whole;
+  whole.commands.assign(code.begin(), code.end());
+  const std::string expected = DumpProgram(Translate(whole));
+  for (std::size_t at = 0; at <= code.size(); ++at) {
+    const std::string text = code.substr(0, at) + " x\r\n" + code.substr(at);
+    auto path = dir.Write("code.txt", text);
+    for (std::string prefix : {"", "latin1::"}) {
+      Translator translator;
+      ASSERT_TRUE(LoadProgram(FromBytes(prefix + path.string()), translator, at % 4 + 1));
+      ASSERT_EQ(DumpProgram(translator.Finish()), expected) << prefix << "commentary at " << at;
     }
   }
 }

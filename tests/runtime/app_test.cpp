@@ -187,6 +187,29 @@ TEST(GetStdinLine, EndOfInputGivesWhatWasCollected) {
   EXPECT_EQ(ReadLines(std::string(600, 'r'), 2), "[" + std::string(600, 'r') + "][]");
 }
 
+// "," reads a line's first code without keeping the line: the same code,
+// and the same line ends, as the first unit of the line GetStdinLine gives
+// (-1 for an empty one), however long the line and wherever C stdio's
+// chunks end.
+TEST(GetStdinFirstCode, AgreesWithTheWholeLine) {
+  for (const std::string& input :
+       {std::string("A\n \nx\r\n\n"), std::string("\xc3\xa9\n\t\r\n"), std::string("a\0b\nc\n", 6),
+        std::string(254, 'k') + " \n" + std::string(255, 'j') + "\n" + std::string(300, 'm') + "\nz",
+        std::string(600, 'r'), std::string()}) {
+    auto lines = testing::RunProcess({testing::HelperBinary(), "read-lines", "6"}, input);
+    auto codes = testing::RunProcess({testing::HelperBinary(), "read-first-codes", "6"}, input);
+    ASSERT_EQ(codes.status, 0) << codes.err;
+    const std::string shown = lines.out.substr(0, lines.out.size() - 5);  // less "[end]"
+    std::string expected;
+    for (std::size_t open = shown.find('['); open != std::string::npos; open = shown.find('[', open + 1)) {
+      std::size_t close = shown.find(']', open);
+      expected += "[" + std::to_string(close == open + 1 ? -1 : static_cast<unsigned char>(shown[open + 1])) + "]";
+      open = close;
+    }
+    EXPECT_EQ(codes.out, expected + "[end]") << input.size();
+  }
+}
+
 // ---- End of the process ----------------------------------------------------
 
 TEST(AtEnd, LastRegisteredRunsFirst) {

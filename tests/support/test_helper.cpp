@@ -113,6 +113,13 @@ void ReadLines() {
   }
 }
 
+// The same lines' first codes, as "," reads them.
+void ReadFirstCodes() {
+  for (int i = std::stoi(lineCount); i > 0; --i) {
+    PutStdout(Concat(Concat("["_s, String::FormatInt(GetStdinFirstCode())), "]"_s));
+  }
+}
+
 [[noreturn]] void RaiseFromNoexcept() noexcept { RaiseRuntimeError("escaped a noexcept"_s); }
 
 int Entry() {
@@ -180,6 +187,7 @@ int Entry() {
          platform::ExitImmediately(StdoutPending() ? 1 : 0);
        }},
       {"read-lines", ReadLines},
+      {"read-first-codes", ReadFirstCodes},
       {"put-units", [] { PutStdout(String::FromWideSpan(u"a\0b\u0141", 4)); }},
       // Output still waiting in standard output's buffer when the end comes.
       {"pending-raise",

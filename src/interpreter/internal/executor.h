@@ -1,9 +1,10 @@
-// Command execution: runs the code store against the tape.
+// Command execution: runs a translated program against the tape.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "interpreter/internal/loader.h"
 #include "interpreter/internal/tape.h"
@@ -31,7 +32,8 @@ class CommandPort {
 /// buffer (WriteStdout) until a read of input, the end of the run, or a
 /// tick some time after it came, so that a program that goes on running
 /// shows it within 100 ms; on a terminal each number is flushed at once.
-/// "," reads with GetStdinLine.
+/// "," reads with GetStdinFirstCode, which keeps nothing of the line but
+/// its first byte.
 class StandardPort : public CommandPort {
  public:
   /// How long written output may wait while the run goes on.
@@ -49,15 +51,17 @@ class StandardPort : public CommandPort {
 
 /// Runs the eleven commands. "." writes the current cell in decimal; ","
 /// reads a line and stores the code of its first character (255 for an
-/// empty line). The code store is translated once, when the executor is
-/// made; it must outlive the executor.
+/// empty line). It runs a translated program (see Translator).
 class Executor {
  public:
   static constexpr Int kInitialHead = 36;
   static constexpr Long kDefaultTickInterval = Long{1} << 18;
 
   /// `head` is where the head starts; runs begin at kInitialHead.
-  Executor(const CodeStore& code, Tape& tape, CommandPort& port, Int head = kInitialHead);
+  Executor(Program program, Tape& tape, CommandPort& port, Int head = kInitialHead);
+  /// Translates `code` first.
+  Executor(const CodeStore& code, Tape& tape, CommandPort& port, Int head = kInitialHead)
+      : Executor(Translate(code), tape, port, head) {}
 
   /// Runs from the first command until the end of the code, or until "@"
   /// finds no ")" after it: true. False when the port's Tick ended the run
@@ -70,21 +74,27 @@ class Executor {
   /// Roughly how many operations run between two calls of the port's Tick.
   void SetTickInterval(Long interval) noexcept { tickInterval_ = interval < 1 ? 1 : interval; }
 
-  /// For tests: every segment that touches cells runs command by command,
-  /// as where the head wraps around, and comes back to the translated code
-  /// where a jump lands.
+  /// For tests: every segment and whole loop that touches cells runs as
+  /// where the head wraps around, cell by cell through the tape.
   void SetStepwise(bool on) noexcept { stepwise_ = on; }
 
  private:
-  /// Runs commands one by one from `index` until the run reaches a jump
-  /// target with no skip pending, or the end; gives back the op to go on
-  /// with, or kStopped when the port's Tick ended the run. For stretches in
-  /// which the head wraps around its 32-bit range.
-  std::uint32_t RunStepwise(std::uint32_t index);
+  enum class LoopEnd { Done, Later, Never };
+  /// Runs the segment that begins with the Reach op `reach` op by op, each
+  /// cell read and written through the tape at its position as the head's
+  /// 32-bit range wraps around it, up to and with the op that ends the
+  /// segment; gives back the op to go on with, or kStopped when the port's
+  /// Tick ended the run. For segments across an end of the head's range.
+  std::uint32_t RunSegmentWrapped(std::uint32_t reach, Long& ticks);
+  /// RunLoop for a whole loop across an end of the head's range: over a
+  /// copy of its cells, read from and written back to their positions.
+  LoopEnd RunLoopWrapped(const LoopShape& shape, Long& work);
   static constexpr std::uint32_t kStopped = UINT32_MAX;
   /// The port's Tick; false when the run is to end.
   bool Tick();
-  enum class LoopEnd { Done, Later, Never };
+  /// Counts `weight` off `ticks`, ticking when they run out; false when the
+  /// run is to end.
+  bool Spend(Long& ticks, Long weight);
   /// Runs the whole loop `shape` from its start, the head's cell at `head`:
   /// Done when it ended, Never when it never will, Later when it stopped
   /// after a while (between two iterations) to let the run tick. Adds the
@@ -103,6 +113,7 @@ class Executor {
 
   Program program_;
   LoopScratch loopScratch_;
+  std::vector<std::uint8_t> wrappedCells_;  // a whole loop's cells, for RunLoopWrapped
   Tape& tape_;
   CommandPort& port_;
   Int head_;

@@ -16,8 +16,7 @@ const char* OpName(OpCode code);
 /// `program` as text. Each op stands on a line of its own: its index, its
 /// name and the operands it reads (name=value, in the order off, a, b, x,
 /// y), with the bytes of an AddRow's row and the cells and guards of a
-/// Loop's shape after it. A last line lists the entries, as code index:op
-/// index.
+/// Loop's shape after it.
 std::string DumpProgram(const Program& program);
 
 }  // namespace corvid

@@ -6,6 +6,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "interpreter/internal/loader.h"
@@ -64,7 +65,12 @@ struct LoopShape {
 };
 
 /// A translated code store. Running it is the same as running the commands
-/// one by one: same output, same input read, same tape, same head.
+/// one by one: same output, same input read, same tape, same head. It holds
+/// no command: where the head wraps around its 32-bit range, the executor
+/// runs the ops themselves at wrapped positions. For that, every cell a
+/// segment touches is one an op of the segment reads or writes (an Add of 0
+/// where nothing else would), and every cell a whole loop's body touches is
+/// one of its cells.
 struct Program {
   std::vector<Op> ops;
   std::vector<std::uint8_t> rows;  // the changes of AddRow ops
@@ -72,19 +78,28 @@ struct Program {
   std::vector<LoopCell> loopCells;
   std::vector<LoopGuard> loopGuards;
   std::vector<std::uint16_t> loopGuardEnds;
-  /// Code index and op index of the places jumps land, and of whole loops,
-  /// by code index; the end of the code last.
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;
-  /// The commands, for the rare stretch run one by one, and how many of them
-  /// a run can reach (a code index past 2^31-1 ends the run).
-  const std::uint8_t* code = nullptr;
-  std::uint32_t length = 0;
-
-  /// Op index of the code index `index`, which must be listed in `entries`.
-  std::uint32_t EntryAt(std::uint32_t index) const;
 };
 
-/// Translates `code`. The program refers to `code`, which must outlive it.
+/// Translates the commands as the loader hands them over, block by block, so
+/// that nothing holds the whole command text: the program grows with its
+/// ops, whatever the size of the code. The program does not depend on
+/// where the blocks end.
+class Translator final : public CommandSink {
+ public:
+  Translator();
+  ~Translator() override;
+
+  std::size_t Take(const std::uint8_t* commands, std::size_t count, bool last) override;
+  /// The program of all the commands taken, the last block taken to be the
+  /// last. Once only.
+  Program Finish();
+
+ private:
+  class Walk;
+  std::unique_ptr<Walk> walk_;
+};
+
+/// Translates `code`, all of it in one block.
 Program Translate(const CodeStore& code);
 
 namespace detail {
