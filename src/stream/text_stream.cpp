@@ -6,6 +6,7 @@
 
 #include "runtime/module.h"
 #include "runtime/internal/platform.h"
+#include "runtime/internal/utf8.h"
 #include "stream/stream_functions.h"
 
 namespace corvid {
@@ -188,22 +189,7 @@ Int TTextStream::ReadChar() {
 }
 
 void TTextStream::EncodeUtf8(char32_t c) {
-  auto put = [this](char32_t byte) { WriteRawByte(static_cast<Int>(byte)); };
-  if (c < 0x80) {
-    put(c);
-  } else if (c < 0x800) {
-    put(0xC0 | c >> 6);
-    put(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    put(0xE0 | c >> 12);
-    put(0x80 | (c >> 6 & 0x3F));
-    put(0x80 | (c & 0x3F));
-  } else {
-    put(0xF0 | c >> 18);
-    put(0x80 | (c >> 12 & 0x3F));
-    put(0x80 | (c >> 6 & 0x3F));
-    put(0x80 | (c & 0x3F));
-  }
+  PutUtf8(c, [this](char32_t byte) { WriteRawByte(static_cast<Int>(byte)); });
 }
 
 Int TTextStream::WriteChar(Int unit) {

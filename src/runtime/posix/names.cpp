@@ -1,5 +1,7 @@
 #include "runtime/posix/names.h"
 
+#include "runtime/internal/utf8.h"
+
 namespace corvid::platform::posix {
 
 namespace {
@@ -44,22 +46,7 @@ std::size_t SequenceLength(std::string_view bytes, std::size_t at) {
 }
 
 void AppendUtf8(std::string& bytes, char32_t c) {
-  auto put = [&](char32_t byte) { bytes += static_cast<char>(byte); };
-  if (c < 0x80) {
-    put(c);
-  } else if (c < 0x800) {
-    put(0xC0 | c >> 6);
-    put(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    put(0xE0 | c >> 12);
-    put(0x80 | (c >> 6 & 0x3F));
-    put(0x80 | (c & 0x3F));
-  } else {
-    put(0xF0 | c >> 18);
-    put(0x80 | (c >> 12 & 0x3F));
-    put(0x80 | (c >> 6 & 0x3F));
-    put(0x80 | (c & 0x3F));
-  }
+  PutUtf8(c, [&](char32_t byte) { bytes += static_cast<char>(byte); });
 }
 
 }  // namespace

@@ -63,23 +63,6 @@ bool ChangeDirectory(std::u16string_view path) {
   return name && chdir(name->c_str()) == 0;
 }
 
-namespace {
-
-std::atomic<bool> exiting{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "read from signal handlers");
-
-}  // namespace
-
-void ExitProcess(int status) {
-  if (exiting.exchange(true)) {
-    FlushAll();
-    ExitImmediately(status);
-  }
-  std::exit(status);
-}
-
-void NoteExitStarted() noexcept { exiting.store(true); }
-bool ExitInProgress() noexcept { return exiting.load(); }
 void ExitImmediately(int status) noexcept { _exit(status); }
 void FlushAll() { std::fflush(nullptr); }
 

@@ -32,31 +32,6 @@ File* FileOpen(std::u16string_view path, const char* mode) {
   return file;
 }
 
-std::size_t FileRead(File* file, void* buffer, std::size_t count) {
-  return std::fread(buffer, 1, count, file);
-}
-
-std::size_t FileWrite(File* file, const void* buffer, std::size_t count) {
-  return std::fwrite(buffer, 1, count, file);
-}
-
-int FileReadByte(File* file) {
-  int c = std::getc(file);
-  return c == EOF ? -1 : c;
-}
-
-int FilePeekByte(File* file) {
-  int c = std::getc(file);
-  if (c == EOF) return -1;
-  std::ungetc(c, file);
-  return c;
-}
-
-long FileTell(File* file) { return std::ftell(file); }
-int FileSeek(File* file, long offset, int origin) { return std::fseek(file, offset, origin); }
-int FileFlush(File* file) { return std::fflush(file); }
-int FileClose(File* file) { return std::fclose(file); }
-
 std::size_t FileReadLine(File* file, std::vector<std::uint8_t>& out, bool& ended) {
   std::size_t consumed = 0;
   ended = false;
@@ -73,14 +48,6 @@ std::size_t FileReadLine(File* file, std::vector<std::uint8_t>& out, bool& ended
   }
   _unlock_file(file);
   return consumed;
-}
-
-File* StdIn() { return stdin; }
-File* StdOut() { return stdout; }
-File* StdErr() { return stderr; }
-
-bool FileGetLine(char* buffer, int size, File* file) {
-  return std::fgets(buffer, size, file) != nullptr;
 }
 
 // The C runtime takes any character device for a terminal, the null device

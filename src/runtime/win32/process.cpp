@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -123,22 +122,6 @@ bool ChangeDirectory(std::u16string_view path) {
                 [](const char* name) { return _chdir(name) == 0; });
 }
 
-namespace {
-
-std::atomic<bool> exiting{false};
-
-}  // namespace
-
-void ExitProcess(int status) {
-  if (exiting.exchange(true)) {
-    FlushAll();
-    ExitImmediately(status);
-  }
-  std::exit(status);
-}
-
-void NoteExitStarted() noexcept { exiting.store(true); }
-bool ExitInProgress() noexcept { return exiting.load(); }
 
 // TerminateProcess, not the C runtime's _exit: after a fault the loader's
 // lock may be held, and the detach calls of an ordinary exit would wait on
