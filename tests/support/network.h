@@ -2,8 +2,6 @@
 // loopback servers that follow a script.
 #pragma once
 
-#include <chrono>
-#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <future>
@@ -110,25 +108,8 @@ class ScriptedServer {
 };
 
 /// Empty when a close made by ResetOnClose reaches the peer as a reset,
-/// else why not (the caller skips): Wine closes such a socket in order, so
-/// the peer reads the bytes sent and then an orderly end.
-inline std::string NeedResets() {
-  static const std::string why = [] {
-    ScriptedServer server(0, [](TSocket& peer) {
-      peer.Send(reinterpret_cast<const std::uint8_t*>("x"), 1, 0);
-      ResetOnClose(peer);
-    });
-    Ref<TSocket> client = TSocket::CreateTCP();
-    if (!client || !client->Connect(kLoopback, server.Port())) return std::string("no loopback connection");
-    server.Join();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    std::uint8_t bytes[4];
-    Int got = 0;
-    for (int reads = 0; reads < 4 && (got = client->Recv(bytes, sizeof bytes, 0)) > 0;) ++reads;
-    client->Close();
-    return std::string(got < 0 ? "" : "a close without lingering reaches the peer as an orderly end here");
-  }();
-  return why;
-}
+/// else why not (the caller skips): under Wine the peer reads the bytes
+/// sent and then an orderly end.
+std::string NeedResets();
 
 }  // namespace corvid::testing

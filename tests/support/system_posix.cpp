@@ -142,6 +142,8 @@ void ResetOnClose(TSocket& peer) {
   setsockopt(peer.Socket(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
 }
 
+std::string NeedResets() { return ""; }
+
 bool SocketHandleOpen(Int handle) { return fcntl(handle, F_GETFD) != -1; }
 
 long PeakMemoryKilobytes() {
