@@ -357,7 +357,9 @@ class Segment {
   }
 
   /// "." and "," on the cell under the head, the pending change first.
-  void Output();
+  /// Output takes `count` "." in a row, as many as one op can write, and
+  /// returns how many it took (one at least).
+  std::uint32_t Output(std::uint32_t count = 1);
   void Input(bool ifZero);
   /// An op other than a change, after the changes of its cell.
   void Push(const Op& op, bool pure) {
@@ -481,18 +483,24 @@ std::uint32_t Segment::Stretch(const std::uint8_t* code, std::uint32_t stop) {
   return i;
 }
 
-void Segment::Output() {
+std::uint32_t Segment::Output(std::uint32_t count) {
+  constexpr std::int32_t kMostOutputs = 1 << 30;
   Touch(off_);
   pure_ = false;
   std::uint8_t before = TakeChange(off_);
-  if (before == 0 && !ops_.empty() && ops_.back().code == OpCode::Output && ops_.back().off == off_ &&
-      ops_.back().x < (1 << 30)) {
-    ++ops_.back().x;
-    return;
+  if (before != 0 || ops_.empty() || ops_.back().code != OpCode::Output || ops_.back().off != off_ ||
+      ops_.back().x >= kMostOutputs) {
+    Op op = MakeOp(OpCode::Output, off_, before);
+    op.x = 0;
+    ops_.push_back(op);
+    if (Full()) count = 1;  // the next "." begins a segment of its own
   }
-  Op op = MakeOp(OpCode::Output, off_, before);
-  op.x = 1;
-  ops_.push_back(op);
+  // The cell does not change between the "." of a run: it is written as
+  // often by the same op, until the op has as many as it may.
+  Op& op = ops_.back();
+  const std::uint32_t took = std::min(count, static_cast<std::uint32_t>(kMostOutputs - op.x));
+  op.x += static_cast<std::int32_t>(took);
+  return took;
 }
 
 void Segment::Input(bool ifZero) {
@@ -690,6 +698,7 @@ class Translator::Walk {
   void CloseFallThrough(std::uint32_t nextSource);
   void CloseWithJump(std::int32_t move, std::uint32_t nextSource);
   std::uint32_t TranslateOther(std::uint32_t i);
+  std::uint32_t OutputRun(std::uint32_t i);
   std::uint32_t TranslateSkip(std::uint32_t i);
   void TranslateGuarded(std::uint32_t i, std::uint8_t c);
   bool ClearAt(std::uint32_t i) const;
@@ -843,6 +852,16 @@ std::uint32_t Translator::Walk::TranslateSkip(std::uint32_t i) {
   return i + 1;
 }
 
+// The "." at i and those right after it where no jump lands: a program of
+// mostly commentary may be little else. Returns the index of the last
+// command it took.
+std::uint32_t Translator::Walk::OutputRun(std::uint32_t i) {
+  const std::uint32_t stop = std::min(end_, targets_.Next());
+  std::uint32_t last = i;
+  while (last + 1 < stop && At(last + 1) == At(i)) ++last;
+  return i + segment_.Output(last - i + 1) - 1;
+}
+
 // The command at i, one that is neither a move nor a change. Returns the
 // index of the last command it took.
 std::uint32_t Translator::Walk::TranslateOther(std::uint32_t i) {
@@ -853,7 +872,7 @@ std::uint32_t Translator::Walk::TranslateOther(std::uint32_t i) {
     return i + 1;
   }
   switch (CommandOf(c).kind) {
-    case CommandKind::Output: segment_.Output(); break;
+    case CommandKind::Output: return OutputRun(i);
     case CommandKind::Input: segment_.Input(false); break;
     case CommandKind::Marker:
       targets_.Mark(i, c);

@@ -90,6 +90,26 @@ TEST(Loader, TranslationDoesNotDependOnBlocksOrCommentary) {
   }
 }
 
+// A run of "." is one op, but where the segment fills up, the run is cut
+// as it would be one "." at a time, whichever block holds its end: here the
+// first "." fills a segment of guarded changes, and the rest begin another.
+TEST(Loader, ARunOfOutputsIsCutWhereItsSegmentFillsUp) {
+  StartProgramModule();
+  TempDir dir;
+  std::string code;
+  for (int k = 1; k < (1 << 15); ++k) code += "#+";
+  code += std::string(200, '.') + "+" + std::string(100, '.');
+  CodeStore whole;
+  whole.commands.assign(code.begin(), code.end());
+  const std::string expected = DumpProgram(Translate(whole));
+  auto path = dir.Write("code.txt", code);
+  for (std::size_t block : {1, 7, 100}) {
+    Translator translator;
+    ASSERT_TRUE(LoadProgram(FromBytes(path.string()), translator, block));
+    ASSERT_EQ(DumpProgram(translator.Finish()), expected) << "blocks of " << block;
+  }
+}
+
 TEST(Loader, NothingOpensNothingLoads) {
   StartProgramModule();
   TempDir dir;
