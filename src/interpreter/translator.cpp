@@ -413,71 +413,83 @@ class Segment {
 // Free of branches that depend on which of the four commands comes: runs
 // of them go four at a time through the table, and one by one where they
 // end (a change adds to the window cell under the head, a move adds nothing
-// to the next one).
+// to the next one). A "#" and the change it guards, the commonest other
+// command, are taken where a run ends without leaving the loop over runs.
 std::uint32_t Segment::Stretch(const std::uint8_t* code, std::uint32_t stop) {
   std::uint32_t i = 0;
-  std::int32_t off = off_, low = low_, high = high_;
+  std::ptrdiff_t head = off_;
+  std::int32_t low = low_, high = high_;
   std::uint32_t* window = Window();
+  auto apply = [&](unsigned index) {
+    const Four& four = kFours[index];
+    window[head + four.at[0]] += four.change[0];
+    window[head + four.at[1]] += four.change[1];
+    low = std::min(low, static_cast<std::int32_t>(head) + four.touchLow);
+    high = std::max(high, static_cast<std::int32_t>(head) + four.touchHigh);
+    head += four.move;
+  };
+  auto one = [&](std::uint8_t c) {
+    head += kStraightLine.move[c];
+    window[head] += kStraightLine.change[c];
+    low = std::min(low, static_cast<std::int32_t>(head) + kStraightLine.touchLow[c]);
+    high = std::max(high, static_cast<std::int32_t>(head) + kStraightLine.touchHigh[c]);
+  };
+  // A "#" at `at` and the change after it stay in the stretch (no entry
+  // lies between, for `stop` comes before any); false for another command.
+  auto guard = [&](std::uint32_t at) {
+    if (!IsKind(code[at], CommandKind::Skip) || at + 1 >= stop || !IsKind(code[at + 1], CommandKind::Change) || Full())
+      return false;
+    const std::int32_t off = static_cast<std::int32_t>(head);
+    low = std::min(low, off);
+    high = std::max(high, off);
+    Op op = MakeOp(OpCode::CondAdd, off, TakeChange(off));
+    op.b = static_cast<std::uint8_t>(kCommands[code[at + 1]].way);
+    ops_.push_back(op);
+    return true;
+  };
   for (;;) {
     // The head moves one cell per command at most, so for this many
     // commands it cannot leave the window.
-    const std::uint32_t room = static_cast<std::uint32_t>(kHalf - 1 - std::abs(off));
+    const std::uint32_t room = static_cast<std::uint32_t>(kHalf - 1 - std::abs(head));
     const std::uint32_t safe = stop - i > room ? i + room : stop;
     if (safe == i) break;
-    if (i + 16 <= safe) {
-      std::ptrdiff_t head = off;
-      auto apply = [&](unsigned index) {
-        const Four& four = kFours[index];
-        window[head + four.at[0]] += four.change[0];
-        window[head + four.at[1]] += four.change[1];
-        low = std::min(low, static_cast<std::int32_t>(head) + four.touchLow);
-        high = std::max(high, static_cast<std::int32_t>(head) + four.touchHigh);
-        head += four.move;
-      };
-      while (i + 16 <= safe) {
-        const unsigned straight = StraightPrefix(code + i);
-        const std::uint32_t end = i + (straight & ~3u);
-        for (; i + 8 <= end; i += 8) {
-          unsigned first, second;
-          FourIndices(code + i, first, second);
-          apply(first);
-          apply(second);
-        }
-        if (i < end) {
-          unsigned first, second;
-          FourIndices(code + i, first, second);
-          apply(first);
-          i += 4;
-        }
-        if (straight < 16) break;
+    bool blocked = false;  // by another command
+    while (i + 16 <= safe) {
+      const unsigned straight = StraightPrefix(code + i);
+      const std::uint32_t end = i + (straight & ~3u);
+      for (; i + 8 <= end; i += 8) {
+        unsigned first, second;
+        FourIndices(code + i, first, second);
+        apply(first);
+        apply(second);
       }
-      off = static_cast<std::int32_t>(head);
+      if (i < end) {
+        unsigned first, second;
+        FourIndices(code + i, first, second);
+        apply(first);
+        i += 4;
+      }
+      for (unsigned k = straight & 3u; k; --k) one(code[i++]);
+      if (straight == 16) continue;
+      if (!guard(i)) {
+        blocked = true;
+        break;
+      }
+      i += 2;
     }
+    if (blocked) break;
     for (; i < safe; ++i) {
       const std::uint8_t c = code[i];
       if (kStraightLine.other[c]) break;
-      off += kStraightLine.move[c];
-      window[off] += kStraightLine.change[c];
-      low = std::min(low, off + kStraightLine.touchLow[c]);
-      high = std::max(high, off + kStraightLine.touchHigh[c]);
+      one(c);
     }
     if (i == stop) break;
     if (i < safe) {
-      // Another command; a "#" and the change it guards (with no entry
-      // between, for `stop` comes before any) stay in the stretch.
-      if (!IsKind(code[i], CommandKind::Skip) || i + 1 >= stop || !IsKind(code[i + 1], CommandKind::Change) ||
-          Full())
-        break;
-      off_ = off;
-      low_ = low;
-      high_ = high;
-      GuardedChange(kCommands[code[i + 1]].way);
-      low = low_;
-      high = high_;
+      if (!guard(i)) break;
       i += 2;
     }
   }
-  off_ = off;
+  off_ = static_cast<std::int32_t>(head);
   low_ = low;
   high_ = high;
   return i;
