@@ -230,6 +230,7 @@ bool LoadProgram(const Ref<String>& codeFile, CommandSink& sink, std::size_t blo
   Feed feed(sink, block);
   Ref<TCStream> file = CastTo<TCStream>(stream);
   if (file && file->Pos() >= 0) {
+    if (Int size = file->Size(); size > file->Pos()) sink.Expect(static_cast<std::uint64_t>(size - file->Pos()));
     LoadBlocks(*file, feed, block);
   } else {
     LoadLines(*stream, feed);

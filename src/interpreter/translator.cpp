@@ -7,9 +7,11 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "interpreter/internal/commands.h"
 #include "interpreter/internal/opcodes.inc"
+#include "runtime/internal/platform.h"
 
 // One forward walk over the commands makes the program, in three parts,
 // each with the state it needs:
@@ -355,6 +357,13 @@ class Segment {
     Cell(off) = 0;
     return delta;
   }
+  /// Whether the cell at `off` was touched, and its pending change, both
+  /// taken: the change in the low byte, touched when the rest is not 0.
+  std::uint32_t TakePending(std::int32_t off) {
+    const std::uint32_t pending = Cell(off);
+    Cell(off) = 0;
+    return pending;
+  }
 
   /// "." and "," on the cell under the head, the pending change first.
   /// Output takes `count` "." in a row, as many as one op can write, and
@@ -598,7 +607,8 @@ void Segment::Close(Program& program, const Op& end, bool hasEnd, std::uint32_t 
 // body of a whole loop: each cell it touches follows a course of its own.
 class LoopShaper {
  public:
-  LoopShaper() : sums_(2 * kHalf, 0), places_(2 * kHalf, 0) {}
+  LoopShaper()
+      : sums_(2 * kHalf, 0), places_(2 * kHalf, 0), cellRoom_(kMaxSegmentOps + 2 * kHalf), guardRoom_(kMaxSegmentOps) {}
 
   /// Emits the segment as a whole loop (with `tailAdd`, the change of the
   /// counter just before the loop's "#"), or as a Clear when all it does is
@@ -610,6 +620,10 @@ class LoopShaper {
 
   std::vector<std::uint8_t> sums_;     // per offset + kHalf
   std::vector<std::uint32_t> places_;  // the same
+  // A loop's cells and guards are written here, as many as there can be,
+  // then appended at once.
+  std::vector<LoopCell> cellRoom_;
+  std::vector<LoopGuard> guardRoom_;
 };
 
 // The cells: those with guards first, each with its guards' places in the
@@ -619,39 +633,49 @@ void LoopShaper::PlaceCells(Segment& segment, LoopShape& shape, Program& program
   std::uint32_t* place = places_.data() + kHalf;
   std::vector<LoopCell>& cells = program.loopCells;
   std::vector<LoopGuard>& guards = program.loopGuards;
+  const std::vector<Op>& guardOps = segment.Ops();
+  const std::int32_t low = segment.Low(), high = segment.High();
   shape.cellsBegin = static_cast<std::uint32_t>(cells.size());
   shape.guardsBegin = static_cast<std::uint32_t>(guards.size());
   shape.endsBegin = static_cast<std::uint32_t>(program.loopGuardEnds.size());
+  LoopCell* out = cellRoom_.data();
+  std::uint16_t n = 0;
   // place[off] counts the cell's guards, then (marked) gives the next place
-  // for one of them.
+  // for one of them. A guarded cell's pending change goes into its step.
   constexpr std::uint32_t kPlaced = 0x80000000u;
   std::uint32_t placed = 0;
-  for (const Op& op : segment.Ops()) {
+  bool counterPlaced = false;
+  for (const Op& op : guardOps) {
     std::uint32_t& at = place[op.off];
     if (at & kPlaced) continue;
-    if (op.off == 0) shape.counter = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
-    cells.push_back({static_cast<std::int16_t>(op.off), static_cast<std::uint8_t>(sums[op.off] + segment.Change(op.off))});
+    if (op.off == 0) {
+      shape.counter = n;
+      counterPlaced = true;
+    }
+    out[n++] = {static_cast<std::int16_t>(op.off), static_cast<std::uint8_t>(sums[op.off] + segment.TakeChange(op.off))};
     placed += at;
     program.loopGuardEnds.push_back(static_cast<std::uint16_t>(placed));
     at = (placed - at) | kPlaced;
   }
-  shape.guarded = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
-  guards.resize(guards.size() + placed);
-  for (const Op& op : segment.Ops())
-    guards[shape.guardsBegin + (place[op.off]++ & ~kPlaced)] = {op.a, static_cast<std::uint8_t>(op.b)};
-  // A cell that the body touches but leaves as it was stays a cell of the
-  // loop, so that a run where the head wraps around makes it exist.
-  for (std::int32_t off = segment.Low(); off <= segment.High(); ++off) {
-    const bool touched = segment.Touched(off);
-    std::uint8_t step = static_cast<std::uint8_t>(sums[off] + segment.TakeChange(off));
-    if (!place[off] && (step || off == 0 || touched)) {
-      if (off == 0) shape.counter = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
-      cells.push_back({static_cast<std::int16_t>(off), step});
-    }
-    sums[off] = 0;
-    place[off] = 0;
+  shape.guarded = n;
+  for (const Op& op : guardOps) guardRoom_[place[op.off]++ & ~kPlaced] = {op.a, static_cast<std::uint8_t>(op.b)};
+  guards.insert(guards.end(), guardRoom_.begin(), guardRoom_.begin() + placed);
+  for (const Op& op : guardOps) {
+    sums[op.off] = 0;
+    place[op.off] = 0;
   }
-  shape.cells = static_cast<std::uint16_t>(cells.size() - shape.cellsBegin);
+  // A cell that the body touches but leaves as it was stays a cell of the
+  // loop, so that a run where the head wraps around makes it exist. The
+  // guarded cells' changes are taken already: they are left out here.
+  for (std::int32_t off = low; off <= high; ++off) {
+    const std::uint32_t pending = segment.TakePending(off);
+    out[n] = {static_cast<std::int16_t>(off), static_cast<std::uint8_t>(pending)};
+    const bool counter = off == 0 && !counterPlaced;
+    if (counter) shape.counter = n;
+    n = static_cast<std::uint16_t>(n + (pending != 0 || counter));
+  }
+  shape.cells = n;
+  cells.insert(cells.end(), out, out + n);
 }
 
 void LoopShaper::Emit(Segment& segment, std::uint8_t tailAdd, Program& program) {
@@ -698,6 +722,7 @@ class Translator::Walk {
  public:
   Walk() : targets_(program_) {}
 
+  void Reserve(std::uint64_t bytes);
   std::size_t Take(const std::uint8_t* commands, std::size_t count, bool last);
   Program Finish();
 
@@ -934,6 +959,36 @@ void Translator::Walk::Advance(std::uint32_t limit) {
   next_ = i;
 }
 
+namespace {
+
+template <class T>
+void ReserveList(std::vector<T>& list, std::size_t count) {
+  if (count <= list.capacity()) return;
+  list.reserve(count);
+  platform::AdviseLargePages(list.data(), count * sizeof(T));
+}
+
+}  // namespace
+
+// Room for what the densest common programs make of `bytes` bytes of code:
+// reserved, not touched, so it costs address space only (and is capped so
+// that a 32-bit process keeps most of its own). A list that needs more
+// still grows.
+void Translator::Walk::Reserve(std::uint64_t bytes) {
+  constexpr std::uint64_t kMostCode = sizeof(void*) >= 8 ? std::uint64_t{1} << 26 : std::uint64_t{1} << 22;
+  const auto code = static_cast<std::size_t>(std::min(bytes, kMostCode));
+  try {
+    ReserveList(program_.ops, code / 4);
+    ReserveList(program_.rows, code / 4);
+    ReserveList(program_.loops, code / 32);
+    ReserveList(program_.loopCells, code / 8);
+    ReserveList(program_.loopGuards, code / 16);
+    ReserveList(program_.loopGuardEnds, code / 16);
+  } catch (const std::bad_alloc&) {
+    // Only a hint: the lists grow as they must.
+  }
+}
+
 std::size_t Translator::Walk::Take(const std::uint8_t* commands, std::size_t count, bool last) {
   if (final_) return count;  // past the commands a run can reach
   block_ = commands;
@@ -962,6 +1017,8 @@ Program Translator::Walk::Finish() {
 
 Translator::Translator() : walk_(std::make_unique<Walk>()) {}
 Translator::~Translator() = default;
+
+void Translator::Expect(std::uint64_t bytes) { walk_->Reserve(bytes); }
 
 std::size_t Translator::Take(const std::uint8_t* commands, std::size_t count, bool last) {
   return walk_->Take(commands, count, last);

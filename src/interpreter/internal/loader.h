@@ -19,6 +19,9 @@ inline constexpr std::size_t kCommandLookahead = 64;
 class CommandSink {
  public:
   virtual ~CommandSink() = default;
+  /// About `bytes` bytes of code follow, commands and commentary: a hint,
+  /// given before the first block when the code's size is known.
+  virtual void Expect(std::uint64_t bytes) { (void)bytes; }
   /// `commands` follow those taken before. Takes commands from their front
   /// and returns how many: all of them when `last` (none follow), else all
   /// but at most kCommandLookahead, which come again at the front of the

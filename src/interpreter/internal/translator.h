@@ -89,6 +89,9 @@ class Translator final : public CommandSink {
   Translator();
   ~Translator() override;
 
+  /// Reserves room for the program of that much code up front, so that
+  /// the program's lists never move while they grow.
+  void Expect(std::uint64_t bytes) override;
   std::size_t Take(const std::uint8_t* commands, std::size_t count, bool last) override;
   /// The program of all the commands taken, the last block taken to be the
   /// last. Once only.

@@ -3,12 +3,14 @@
 #include <limits.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 
 #include "runtime/internal/platform.h"
@@ -67,6 +69,22 @@ void ExitImmediately(int status) noexcept { _exit(status); }
 void FlushAll() { std::fflush(nullptr); }
 
 bool AtExit(void (*function)()) { return std::atexit(function) == 0; }
+
+void AdviseLargePages(void* begin, std::size_t bytes) noexcept {
+#ifdef MADV_HUGEPAGE
+  // Only whole large pages, and none before the first 2 MiB, so that a
+  // small list stays on small pages and keeps a small footprint.
+  constexpr std::uintptr_t kLarge = std::uintptr_t{1} << 21;
+  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(begin);
+  if (bytes <= kLarge) return;
+  const std::uintptr_t first = (start + 2 * kLarge - 1) & ~(kLarge - 1);
+  const std::uintptr_t end = (start + bytes) & ~(kLarge - 1);
+  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+  (void)begin;
+  (void)bytes;
+#endif
+}
 
 std::uint64_t MonotonicMillis() {
   timespec now{};

@@ -136,6 +136,9 @@ void FlushAll() { std::fflush(nullptr); }
 
 bool AtExit(void (*function)()) { return std::atexit(function) == 0; }
 
+// Large pages on Windows need a privilege a console program does not hold.
+void AdviseLargePages(void*, std::size_t) noexcept {}
+
 std::uint64_t MonotonicMillis() { return GetTickCount64(); }
 std::uint32_t TimerMillis() { return timeGetTime(); }
 void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
