@@ -357,13 +357,9 @@ class Segment {
     Cell(off) = 0;
     return delta;
   }
-  /// Whether the cell at `off` was touched, and its pending change, both
-  /// taken: the change in the low byte, touched when the rest is not 0.
-  std::uint32_t TakePending(std::int32_t off) {
-    const std::uint32_t pending = Cell(off);
-    Cell(off) = 0;
-    return pending;
-  }
+  /// The cells from `from` up to `to` that were touched or changed, each
+  /// with its pending change, taken into `out`; returns how many.
+  std::uint32_t TakeCells(std::int32_t from, std::int32_t to, LoopCell* out);
 
   /// "." and "," on the cell under the head, the pending change first.
   /// Output takes `count` "." in a row, as many as one op can write, and
@@ -502,6 +498,20 @@ std::uint32_t Segment::Stretch(const std::uint8_t* code, std::uint32_t stop) {
   low_ = low;
   high_ = high;
   return i;
+}
+
+// Every cell is written out, and the count moves only past those to keep,
+// so that no branch depends on the cells.
+std::uint32_t Segment::TakeCells(std::int32_t from, std::int32_t to, LoopCell* out) {
+  std::uint32_t* window = Window();
+  std::uint32_t n = 0;
+  for (std::int32_t off = from; off < to; ++off) {
+    const std::uint32_t pending = window[off];
+    window[off] = 0;
+    out[n] = {static_cast<std::int16_t>(off), static_cast<std::uint8_t>(pending)};
+    n += pending != 0;
+  }
+  return n;
 }
 
 std::uint32_t Segment::Output(std::uint32_t count) {
@@ -667,13 +677,14 @@ void LoopShaper::PlaceCells(Segment& segment, LoopShape& shape, Program& program
   // A cell that the body touches but leaves as it was stays a cell of the
   // loop, so that a run where the head wraps around makes it exist. The
   // guarded cells' changes are taken already: they are left out here.
-  for (std::int32_t off = low; off <= high; ++off) {
-    const std::uint32_t pending = segment.TakePending(off);
-    out[n] = {static_cast<std::int16_t>(off), static_cast<std::uint8_t>(pending)};
-    const bool counter = off == 0 && !counterPlaced;
-    if (counter) shape.counter = n;
-    n = static_cast<std::uint16_t>(n + (pending != 0 || counter));
+  // The counter (the cell under the head, always touched) is a cell even
+  // when it leaves the body as it was.
+  n = static_cast<std::uint16_t>(n + segment.TakeCells(low, 0, out + n));
+  if (!counterPlaced) {
+    shape.counter = n;
+    out[n++] = {0, segment.TakeChange(0)};
   }
+  n = static_cast<std::uint16_t>(n + segment.TakeCells(1, high + 1, out + n));
   shape.cells = n;
   cells.insert(cells.end(), out, out + n);
 }
