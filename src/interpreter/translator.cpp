@@ -972,11 +972,14 @@ void Translator::Walk::Advance(std::uint32_t limit) {
 
 namespace {
 
+// Reserves room for `count` items; a list with room for many megabytes asks
+// for large pages, which a smaller one, with a smaller program, does without.
 template <class T>
 void ReserveList(std::vector<T>& list, std::size_t count) {
+  constexpr std::size_t kLargeList = std::size_t{4} << 20;
   if (count <= list.capacity()) return;
   list.reserve(count);
-  platform::AdviseLargePages(list.data(), count * sizeof(T));
+  if (count * sizeof(T) >= kLargeList) platform::AdviseLargePages(list.data(), count * sizeof(T));
 }
 
 }  // namespace

@@ -72,12 +72,11 @@ bool AtExit(void (*function)()) { return std::atexit(function) == 0; }
 
 void AdviseLargePages(void* begin, std::size_t bytes) noexcept {
 #ifdef MADV_HUGEPAGE
-  // Only whole large pages, and none before the first 2 MiB, so that a
-  // small list stays on small pages and keeps a small footprint.
+  // Only the whole large pages inside the range: the pages around them
+  // belong to other memory too, or stay small.
   constexpr std::uintptr_t kLarge = std::uintptr_t{1} << 21;
   const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(begin);
-  if (bytes <= kLarge) return;
-  const std::uintptr_t first = (start + 2 * kLarge - 1) & ~(kLarge - 1);
+  const std::uintptr_t first = (start + kLarge - 1) & ~(kLarge - 1);
   const std::uintptr_t end = (start + bytes) & ~(kLarge - 1);
   if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
 #else
