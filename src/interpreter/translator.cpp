@@ -9,6 +9,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__) && !defined(CORVID_PORTABLE)
+#include <emmintrin.h>
+#endif
+
 #include "interpreter/internal/commands.h"
 #include "interpreter/internal/opcodes.inc"
 #include "runtime/internal/platform.h"
@@ -144,27 +148,28 @@ inline void FourIndices(const std::uint8_t* code, unsigned& first, unsigned& sec
   second = (static_cast<std::uint32_t>(codes >> 32) * 0x01041040u) >> 24;
 }
 
-#if defined(__GNUC__) && !defined(CORVID_PORTABLE)
-typedef std::uint8_t Bytes16 __attribute__((vector_size(16)));
-typedef std::uint64_t Words2 __attribute__((vector_size(16)));
+// How many straight-line commands lead the window of kWindow commands at a
+// stretch, found where a run of them ends. A run between two "#" is about
+// twenty commands, so one window mostly holds it whole.
+constexpr unsigned kWindow = 32;
 
-// How many of the sixteen commands at `code` are straight-line ones before
-// the first that is not: sixteen compares at a time (a GNU vector type).
+#if defined(__SSE2__) && !defined(CORVID_PORTABLE)
+// Sixteen compares at a time, and one bit per command (x86's SSE2, which
+// every x86-64 machine and the 32-bit Windows build have).
 inline unsigned StraightPrefix(const std::uint8_t* code) {
-  Bytes16 v;
-  std::memcpy(&v, code, sizeof v);
-  Bytes16 hit = (v == '+') | (v == '-') | (v == '<') | (v == '>');
-  Words2 words = reinterpret_cast<Words2>(hit);
-  if (~words[0]) return static_cast<unsigned>(std::countr_zero(~words[0])) / 8;
-  if (~words[1]) return 8 + static_cast<unsigned>(std::countr_zero(~words[1])) / 8;
-  return 16;
+  std::uint32_t straight = 0;
+  for (unsigned half = 0; half < 2; ++half) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(code + 16 * half));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('+')), _mm_cmpeq_epi8(v, _mm_set1_epi8('-'))),
+                                     _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')), _mm_cmpeq_epi8(v, _mm_set1_epi8('>'))));
+    straight |= static_cast<std::uint32_t>(_mm_movemask_epi8(hit)) << (16 * half);
+  }
+  return static_cast<unsigned>(std::countr_one(straight));
 }
 #else
-// How many of the sixteen commands at `code` are straight-line ones before
-// the first that is not.
 inline unsigned StraightPrefix(const std::uint8_t* code) {
   unsigned n = 0;
-  while (n < 16 && !kStraightLine.other[code[n]] && (kStraightLine.move[code[n]] || kStraightLine.change[code[n]])) ++n;
+  while (n < kWindow && !kStraightLine.other[code[n]] && (kStraightLine.move[code[n]] || kStraightLine.change[code[n]])) ++n;
   return n;
 }
 #endif
@@ -459,7 +464,7 @@ std::uint32_t Segment::Stretch(const std::uint8_t* code, std::uint32_t stop) {
     const std::uint32_t safe = stop - i > room ? i + room : stop;
     if (safe == i) break;
     bool blocked = false;  // by another command
-    while (i + 16 <= safe) {
+    while (i + kWindow <= safe) {
       const unsigned straight = StraightPrefix(code + i);
       const std::uint32_t end = i + (straight & ~3u);
       for (; i + 8 <= end; i += 8) {
@@ -475,7 +480,7 @@ std::uint32_t Segment::Stretch(const std::uint8_t* code, std::uint32_t stop) {
         i += 4;
       }
       for (unsigned k = straight & 3u; k; --k) one(code[i++]);
-      if (straight == 16) continue;
+      if (straight == kWindow) continue;
       if (!guard(i)) {
         blocked = true;
         break;
