@@ -148,9 +148,9 @@ inline void FourIndices(const std::uint8_t* code, unsigned& first, unsigned& sec
   second = (static_cast<std::uint32_t>(codes >> 32) * 0x01041040u) >> 24;
 }
 
-// How many straight-line commands lead the window of kWindow commands at a
-// stretch, found where a run of them ends. A run between two "#" is about
-// twenty commands, so one window mostly holds it whole.
+// A run of moves and changes is measured kWindow commands at a time: how
+// many of them lead the window. A run between two "#" is about twenty
+// commands, so one look mostly finds its end.
 constexpr unsigned kWindow = 32;
 
 #if defined(__SSE2__) && !defined(CORVID_PORTABLE)
@@ -167,6 +167,8 @@ inline unsigned StraightPrefix(const std::uint8_t* code) {
   return static_cast<unsigned>(std::countr_one(straight));
 }
 #else
+// One by one, where x86's vector instructions are not at hand (and in the
+// ISO C++ build).
 inline unsigned StraightPrefix(const std::uint8_t* code) {
   unsigned n = 0;
   while (n < kWindow && !kStraightLine.other[code[n]] && (kStraightLine.move[code[n]] || kStraightLine.change[code[n]])) ++n;
