@@ -599,7 +599,7 @@ void Segment::Reset() {
 }
 
 void Segment::Close(Program& program, const Op& end, bool hasEnd, std::uint32_t nextSource) {
-  std::vector<Op>& ops = program.ops;
+  ProgramList<Op>& ops = program.ops;
   if (Accessed()) {  // else there are neither ops nor changes
     std::size_t reach = ops.size();
     Op op = MakeOp(OpCode::Reach, low_);
@@ -648,8 +648,8 @@ class LoopShaper {
 void LoopShaper::PlaceCells(Segment& segment, LoopShape& shape, Program& program) {
   std::uint8_t* sums = sums_.data() + kHalf;
   std::uint32_t* place = places_.data() + kHalf;
-  std::vector<LoopCell>& cells = program.loopCells;
-  std::vector<LoopGuard>& guards = program.loopGuards;
+  ProgramList<LoopCell>& cells = program.loopCells;
+  ProgramList<LoopGuard>& guards = program.loopGuards;
   const std::vector<Op>& guardOps = segment.Ops();
   const std::int32_t low = segment.Low(), high = segment.High();
   shape.cellsBegin = static_cast<std::uint32_t>(cells.size());
@@ -979,17 +979,27 @@ void Translator::Walk::Advance(std::uint32_t limit) {
 
 namespace {
 
-// Reserves room for `count` items; a list with room for many megabytes asks
-// for large pages, which a smaller one, with a smaller program, does without.
-template <class T>
-void ReserveList(std::vector<T>& list, std::size_t count) {
-  constexpr std::size_t kLargeList = std::size_t{4} << 20;
-  if (count <= list.capacity()) return;
-  list.reserve(count);
-  if (count * sizeof(T) >= kLargeList) platform::AdviseLargePages(list.data(), count * sizeof(T));
-}
+// A list this long is reserved from the code's size, for a program of a
+// few hundred kilobytes or more: one large page more or less hardly shows.
+constexpr std::size_t kLargeList = std::size_t{1} << 20;
+constexpr std::size_t kLargePage = std::size_t{1} << 21;
 
 }  // namespace
+
+void* AllocateProgramList(std::size_t bytes) {
+  if (bytes < kLargeList) return ::operator new(bytes);
+  void* list = ::operator new(bytes, std::align_val_t{kLargePage});
+  platform::AdviseLargePages(list, bytes);
+  return list;
+}
+
+void FreeProgramList(void* list, std::size_t bytes) noexcept {
+  if (bytes < kLargeList) {
+    ::operator delete(list);
+  } else {
+    ::operator delete(list, std::align_val_t{kLargePage});
+  }
+}
 
 // Room for what the densest common programs make of `bytes` bytes of code:
 // reserved, not touched, so it costs address space only (and is capped so
@@ -999,12 +1009,12 @@ void Translator::Walk::Reserve(std::uint64_t bytes) {
   constexpr std::uint64_t kMostCode = sizeof(void*) >= 8 ? std::uint64_t{1} << 26 : std::uint64_t{1} << 22;
   const auto code = static_cast<std::size_t>(std::min(bytes, kMostCode));
   try {
-    ReserveList(program_.ops, code / 4);
-    ReserveList(program_.rows, code / 4);
-    ReserveList(program_.loops, code / 32);
-    ReserveList(program_.loopCells, code / 8);
-    ReserveList(program_.loopGuards, code / 16);
-    ReserveList(program_.loopGuardEnds, code / 16);
+    program_.ops.reserve(code / 4);
+    program_.rows.reserve(code / 4);
+    program_.loops.reserve(code / 32);
+    program_.loopCells.reserve(code / 8);
+    program_.loopGuards.reserve(code / 16);
+    program_.loopGuardEnds.reserve(code / 16);
   } catch (const std::bad_alloc&) {
     // Only a hint: the lists grow as they must.
   }
