@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #if defined(__SSE2__) && !defined(CORVID_PORTABLE)
@@ -625,7 +626,10 @@ void Segment::Close(Program& program, const Op& end, bool hasEnd, std::uint32_t 
 class LoopShaper {
  public:
   LoopShaper()
-      : sums_(2 * kHalf, 0), places_(2 * kHalf, 0), cellRoom_(kMaxSegmentOps + 2 * kHalf), guardRoom_(kMaxSegmentOps) {}
+      : sums_(2 * kHalf, 0),
+        places_(2 * kHalf, 0),
+        cellRoom_(std::make_unique_for_overwrite<LoopCell[]>(kMaxSegmentOps + 2 * kHalf)),
+        guardRoom_(std::make_unique_for_overwrite<LoopGuard[]>(kMaxSegmentOps)) {}
 
   /// Emits the segment as a whole loop (with `tailAdd`, the change of the
   /// counter just before the loop's "#"), or as a Clear when all it does is
@@ -638,9 +642,10 @@ class LoopShaper {
   std::vector<std::uint8_t> sums_;     // per offset + kHalf
   std::vector<std::uint32_t> places_;  // the same
   // A loop's cells and guards are written here, as many as there can be,
-  // then appended at once.
-  std::vector<LoopCell> cellRoom_;
-  std::vector<LoopGuard> guardRoom_;
+  // then appended at once. Left unset, so that only the room loops use
+  // becomes resident.
+  std::unique_ptr<LoopCell[]> cellRoom_;
+  std::unique_ptr<LoopGuard[]> guardRoom_;
 };
 
 // The cells: those with guards first, each with its guards' places in the
@@ -655,7 +660,7 @@ void LoopShaper::PlaceCells(Segment& segment, LoopShape& shape, Program& program
   shape.cellsBegin = static_cast<std::uint32_t>(cells.size());
   shape.guardsBegin = static_cast<std::uint32_t>(guards.size());
   shape.endsBegin = static_cast<std::uint32_t>(program.loopGuardEnds.size());
-  LoopCell* out = cellRoom_.data();
+  LoopCell* out = cellRoom_.get();
   std::uint16_t n = 0;
   // place[off] counts the cell's guards, then (marked) gives the next place
   // for one of them. A guarded cell's pending change goes into its step.
@@ -676,7 +681,7 @@ void LoopShaper::PlaceCells(Segment& segment, LoopShape& shape, Program& program
   }
   shape.guarded = n;
   for (const Op& op : guardOps) guardRoom_[place[op.off]++ & ~kPlaced] = {op.a, static_cast<std::uint8_t>(op.b)};
-  guards.insert(guards.end(), guardRoom_.begin(), guardRoom_.begin() + placed);
+  guards.insert(guards.end(), guardRoom_.get(), guardRoom_.get() + placed);
   for (const Op& op : guardOps) {
     sums[op.off] = 0;
     place[op.off] = 0;
