@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "interpreter/internal/program_dump.h"
@@ -87,6 +88,24 @@ const Golden kGoldens[] = {
 
 TEST(Translation, Goldens) {
   for (const Golden& golden : kGoldens) EXPECT_EQ(Translated(golden.code), golden.dump) << golden.what;
+}
+
+// Room reserved from the size of the code changes nothing in the program,
+// however large the size (past the cap too). A list with room for a
+// megabyte or more starts on a large-page boundary, and goes back the way
+// it was taken, which the sanitizer build checks.
+TEST(Translation, RoomReservedFromTheCodeSizeChangesNothing) {
+  const std::string code = "+++(>++<#-<-->-#@%)>.";
+  for (std::uint64_t size : {std::uint64_t{0}, std::uint64_t{1} << 10, std::uint64_t{1} << 24, std::uint64_t{1} << 40}) {
+    Translator translator;
+    if (size) translator.Expect(size);
+    translator.Take(reinterpret_cast<const std::uint8_t*>(code.data()), code.size(), true);
+    const Program program = translator.Finish();
+    EXPECT_EQ(DumpProgram(program), Translated(code)) << size;
+    if (program.ops.capacity() * sizeof(Op) >= (std::size_t{1} << 20)) {
+      EXPECT_EQ(reinterpret_cast<std::uintptr_t>(program.ops.data()) % (std::uintptr_t{1} << 21), 0u) << size;
+    }
+  }
 }
 
 }  // namespace
