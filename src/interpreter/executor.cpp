@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <system_error>
 #include <utility>
 
 #include "interpreter/internal/commands.h"
@@ -57,13 +59,35 @@ bool StandardPort::Tick() {
 }
 
 Executor::Executor(Program program, Tape& tape, CommandPort& port, Int head)
-    : program_(std::move(program)), tape_(tape), port_(port), head_(head) {
-  std::uint32_t cells = 0;
-  for (const LoopShape& shape : program_.loops) cells = std::max<std::uint32_t>(cells, shape.cells);
-  loopScratch_.base.resize(cells);
-  loopScratch_.step.resize(cells);
-  loopScratch_.link.resize(cells);
+    : program_(std::move(program)), view_(ViewOf(program_)), tape_(tape), port_(port), head_(head) {
   loopScratch_.day.fill(-1);
+}
+
+void Executor::Adopt(Program program) {
+  program_ = std::move(program);
+  view_ = ViewOf(program_);
+}
+
+bool Executor::GrowScratch(std::uint32_t cells, bool quiet) {
+  try {
+    loopScratch_.base.resize(cells);
+    loopScratch_.step.resize(cells);
+    loopScratch_.link.resize(cells);
+    return true;
+  } catch (const std::bad_alloc&) {
+    if (!quiet) throw;
+    return false;
+  }
+}
+
+bool Executor::TryReach(Long low, Long high) noexcept {
+  try {
+    tape_.Reach(low, high);
+    return true;
+  } catch (...) {
+    // Run meets the failure again, where it can report it.
+    return false;
+  }
 }
 
 void Executor::WriteCell(std::uint8_t value, Int times) {
@@ -99,10 +123,10 @@ bool Executor::Tick() { return port_.Tick(); }
 // fires alike in every iteration from then on and keeps that value.
 class Executor::LoopRun {
  public:
-  LoopRun(const Program& program, const LoopShape& shape, LoopScratch& scratch)
-      : cells_(program.loopCells.data() + shape.cellsBegin),
-        guards_(program.loopGuards.data() + shape.guardsBegin),
-        ends_(program.loopGuardEnds.data() + shape.endsBegin),
+  LoopRun(const ProgramView& program, const LoopShape& shape, LoopScratch& scratch)
+      : cells_(program.loopCells + shape.cellsBegin),
+        guards_(program.loopGuards + shape.guardsBegin),
+        ends_(program.loopGuardEnds + shape.endsBegin),
         count_(shape.cells),
         guarded_(shape.guarded),
         counter_(shape.counter),
@@ -242,7 +266,7 @@ Executor::LoopEnd Executor::RunLoop(const LoopShape& shape, std::uint8_t* head, 
   // Rounds before the run may tick: each takes at most 256 iterations, so
   // the iteration count stays far from wrapping.
   const Long rounds = std::min<Long>(tickInterval_, 1024);
-  return LoopRun(program_, shape, loopScratch_).Run(head, rounds, work);
+  return LoopRun(view_, shape, loopScratch_).Run(head, rounds, work);
 }
 
 bool Executor::Spend(Long& ticks, Long weight) {
@@ -257,7 +281,7 @@ bool Executor::Spend(Long& ticks, Long weight) {
 // stretch of tape they stand on may be split between both ends of the
 // head's range, so each cell goes through the tape on its own.
 std::uint32_t Executor::RunSegmentWrapped(std::uint32_t reach, Long& ticks) {
-  const Op* const ops = program_.ops.data();
+  const Op* const ops = view_.ops;
   auto position = [this](std::int32_t off) { return Long{WrappingAdd(head_, off)}; };
   auto read = [&](std::int32_t off, std::uint8_t add) {
     return static_cast<std::uint8_t>(tape_.Read(position(off)) + add);
@@ -275,7 +299,7 @@ std::uint32_t Executor::RunSegmentWrapped(std::uint32_t reach, Long& ticks) {
       case OpCode::AddRow:
         for (std::int32_t k = 0; k < op.x; ++k) {
           // A 0 in a row stands for a cell the segment need not touch.
-          std::uint8_t add = program_.rows[op.y + static_cast<std::uint32_t>(k)];
+          std::uint8_t add = view_.rows[op.y + static_cast<std::uint32_t>(k)];
           if (add) write(op.off + k, read(op.off + k, add));
         }
         break;
@@ -320,7 +344,7 @@ std::uint32_t Executor::RunSegmentWrapped(std::uint32_t reach, Long& ticks) {
 }
 
 Executor::LoopEnd Executor::RunLoopWrapped(const LoopShape& shape, Long& work) {
-  const LoopCell* cells = program_.loopCells.data() + shape.cellsBegin;
+  const LoopCell* cells = view_.loopCells + shape.cellsBegin;
   wrappedCells_.resize(static_cast<std::size_t>(shape.high - shape.low + 1));
   std::uint8_t* head = wrappedCells_.data() - shape.low;
   for (std::uint32_t c = 0; c < shape.cells; ++c)
@@ -342,33 +366,59 @@ Executor::LoopEnd Executor::RunLoopWrapped(const LoopShape& shape, Long& work) {
 #endif
 
 bool Executor::Run() {
+  if (tickOwed_) {
+    tickOwed_ = false;
+    if (!Tick()) return false;
+  }
+  return Execute<false>(nullptr);
+}
+
+void Executor::RunAhead(ProgramFeed& feed) {
+  if (!feed.Await(0, view_)) return;
+  Execute<true>(&feed);
+}
+
+// Running ahead, every op is first checked to be final (`end` is where the
+// final ones end); where one is not, the run waits for the translator at
+// `await`. It stops at `pause`, where Run can go on as if it had not.
+template <bool kAhead>
+bool Executor::Execute(ProgramFeed* feed) {
 #ifdef CORVID_COMPUTED_GOTO
 #define CORVID_OPCODE_LABEL(name, operands) &&op_##name,
   static const void* const kDispatch[] = {CORVID_OPCODES(CORVID_OPCODE_LABEL)};
 #undef CORVID_OPCODE_LABEL
 #endif
 
-  const Op* const ops = program_.ops.data();
-  const std::uint8_t* const rows = program_.rows.data();
-  const Op* pc = ops;
+  const Op* ops = view_.ops;
+  const std::uint8_t* rows = view_.rows;
+  const Op* pc = ops + pc_;
+  const Op* end = ops + view_.final;
   Int head = head_;
   std::uint8_t* store = nullptr;  // the cell at position p is store[p + zero]
   Long zero = 0;
   Long at = 0;                    // index of the head's cell in store
   Long low = 0, high = 0;         // positions that exist: low .. high-1
-  Long ticks = tickInterval_;
+  Long ticks = ticks_ < 0 ? tickInterval_ : ticks_;
 
 #define CELL(off) store[at + (off)]
 #ifdef CORVID_COMPUTED_GOTO
-#define DISPATCH() goto* kDispatch[static_cast<std::uint8_t>(pc->code)]
+#define RUN_OP() goto* kDispatch[static_cast<std::uint8_t>(pc->code)]
+#define DISPATCH()                      \
+  do {                                  \
+    if (kAhead && pc >= end) goto await; \
+    RUN_OP();                           \
+  } while (0)
 #define OP(name) op_##name
 #define OPS_BEGIN DISPATCH();
 #define OPS_END
 #else
+#define RUN_OP() goto run_op
 #define DISPATCH() goto dispatch
 #define OP(name) case OpCode::name
-#define OPS_BEGIN \
-  dispatch:       \
+#define OPS_BEGIN                        \
+  dispatch:                              \
+  if (kAhead && pc >= end) goto await;   \
+  run_op:                                \
   switch (pc->code) {
 #define OPS_END }
 #endif
@@ -392,13 +442,28 @@ bool Executor::Run() {
     head = WrappingAdd(head, (by));  \
     at = Long{head} + zero;          \
   } while (0)
-#define TICK(weight)                     \
-  do {                                   \
-    if ((ticks -= (weight)) < 0) {       \
-      ticks = tickInterval_;             \
-      head_ = head;                      \
-      if (!Tick()) goto stopped;         \
-    }                                    \
+  // Running ahead, a tick that comes due is owed to Run, and the run
+  // stops at the next op if it was asked to.
+#define TICK(weight)                         \
+  do {                                       \
+    if ((ticks -= (weight)) < 0) {           \
+      ticks = tickInterval_;                 \
+      if (kAhead) {                          \
+        tickOwed_ = true;                    \
+        if (feed->Stopping()) end = ops;     \
+      } else {                               \
+        head_ = head;                        \
+        if (!Tick()) goto stopped;           \
+      }                                      \
+    }                                        \
+  } while (0)
+#define REACH(first, last)                                                              \
+  do {                                                                                  \
+    if (kAhead) {                                                                       \
+      if (!TryReach(Long{head} + (first), Long{head} + (last))) goto pause;             \
+    } else {                                                                            \
+      tape_.Reach(Long{head} + (first), Long{head} + (last));                           \
+    }                                                                                   \
   } while (0)
   // Whether the cells from `first` to `last` (from the head) lie outside
   // the tape, and whether the head's range wraps around within them.
@@ -412,6 +477,7 @@ bool Executor::Run() {
 OP(Reach):
   if (OUTSIDE(pc->off, pc->x)) [[unlikely]] {
     if (WRAPS(pc->off, pc->x)) {
+      if (kAhead) goto pause;
       TICK(pc->b);
       head_ = head;
       std::uint32_t resume = RunSegmentWrapped(static_cast<std::uint32_t>(pc - ops), ticks);
@@ -421,7 +487,7 @@ OP(Reach):
       REFRESH();
       DISPATCH();
     }
-    tape_.Reach(Long{head} + pc->off, Long{head} + pc->x);
+    REACH(pc->off, pc->x);
     REFRESH();
   }
   TICK(pc->b);
@@ -445,6 +511,7 @@ OP(CondAdd): {
 }
 
 OP(Output): {
+  if (kAhead) goto pause;
   std::uint8_t v = static_cast<std::uint8_t>(CELL(pc->off) + pc->a);
   CELL(pc->off) = v;
   head_ = head;
@@ -453,6 +520,7 @@ OP(Output): {
 }
 
 OP(OutputIfZero): {
+  if (kAhead) goto pause;
   std::uint8_t v = static_cast<std::uint8_t>(CELL(pc->off) + pc->a);
   CELL(pc->off) = v;
   if (v == 0) {
@@ -463,11 +531,13 @@ OP(OutputIfZero): {
 }
 
 OP(Input):
+  if (kAhead) goto pause;
   head_ = head;
   CELL(pc->off) = static_cast<std::uint8_t>(port_.ReadFirstCode());
   NEXT();
 
 OP(InputIfZero): {
+  if (kAhead) goto pause;
   std::uint8_t v = static_cast<std::uint8_t>(CELL(pc->off) + pc->a);
   if (v == 0) {
     head_ = head;
@@ -520,35 +590,43 @@ OP(JumpIfNonZero): {
 }
 
 OP(Loop): {
-  const LoopShape& shape = program_.loops[static_cast<std::size_t>(pc->x)];
+  const LoopShape& shape = view_.loops[static_cast<std::size_t>(pc->x)];
+  if (shape.cells > loopScratch_.base.size()) [[unlikely]] {
+    if (!GrowScratch(shape.cells, kAhead)) goto pause;
+  }
   Long work = 1;
-  LoopEnd end;
+  LoopEnd ended;
   if (OUTSIDE(shape.low, shape.high) && WRAPS(shape.low, shape.high)) [[unlikely]] {
+    if (kAhead) goto pause;
     head_ = head;
-    end = RunLoopWrapped(shape, work);
+    ended = RunLoopWrapped(shape, work);
     REFRESH();
   } else {
     if (OUTSIDE(shape.low, shape.high)) {
-      tape_.Reach(Long{head} + shape.low, Long{head} + shape.high);
+      REACH(shape.low, shape.high);
       REFRESH();
     }
-    end = RunLoop(shape, store + at, work);
+    ended = RunLoop(shape, store + at, work);
   }
+  // A loop that never ends leaves the tape as it was: Run runs it again.
+  if (kAhead && ended == LoopEnd::Never) goto pause;
   TICK(work);
-  if (end == LoopEnd::Never) goto forever;
-  if (end == LoopEnd::Done) ++pc;
+  if (ended == LoopEnd::Never) goto forever;
+  if (ended == LoopEnd::Done) ++pc;
   DISPATCH();
 }
 
 OP(Clear):
   if (head < low || head >= high) {
-    tape_.Reach(head, head);
+    REACH(0, 0);
     REFRESH();
   }
   CELL(0) = 0;
   NEXT();
 
 OP(End):
+  if (kAhead) goto pause;
+  pc_ = static_cast<std::uint32_t>(pc - ops);
   head_ = head;
   return true;
   OPS_END
@@ -559,10 +637,30 @@ forever:
   for (;;) TICK(tickInterval_);
 
 stopped:
+  pc_ = static_cast<std::uint32_t>(pc - ops);
   head_ = head;
   return false;
 
+await:
+  if (kAhead) {
+    const auto index = static_cast<std::uint32_t>(pc - ops);
+    if (feed->Await(index, view_)) {
+      ops = view_.ops;
+      rows = view_.rows;
+      end = ops + view_.final;
+      pc = ops + index;
+      RUN_OP();
+    }
+  }
+
+pause:
+  pc_ = static_cast<std::uint32_t>(pc - ops);
+  head_ = head;
+  ticks_ = ticks;
+  return false;
+
 #undef CELL
+#undef RUN_OP
 #undef DISPATCH
 #undef OP
 #undef OPS_BEGIN
@@ -571,6 +669,7 @@ stopped:
 #undef REFRESH
 #undef MOVE
 #undef TICK
+#undef REACH
 #undef OUTSIDE
 #undef WRAPS
 }
@@ -579,5 +678,25 @@ stopped:
 #pragma GCC diagnostic pop
 #undef CORVID_COMPUTED_GOTO
 #endif
+
+AheadRun::AheadRun(Executor& executor, Translator& translator) : translator_(translator) {
+  translator_.SetFeed(&feed_);
+  try {
+    thread_ = std::thread([this, &executor] {
+      executor.RunAhead(feed_);
+      feed_.Leave();
+    });
+  } catch (const std::system_error&) {
+    translator_.SetFeed(nullptr);  // no thread: the run waits for the load
+  }
+}
+
+void AheadRun::Finish() noexcept {
+  if (thread_.joinable()) {
+    feed_.Stop();
+    thread_.join();
+  }
+  translator_.SetFeed(nullptr);
+}
 
 }  // namespace corvid

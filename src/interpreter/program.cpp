@@ -1,5 +1,7 @@
 #include "interpreter/program.h"
 
+#include <utility>
+
 #include "filesystem/open.h"
 #include "interpreter/console.h"
 #include "interpreter/internal/executor.h"
@@ -35,18 +37,27 @@ int ProgramBody() {
   StartProgramModule();
 
   Ref<String> codeFile = ChooseCodeFile(ProgramArgs());
-  // The code is translated as it loads; the run needs only its ops.
+  // The code is translated as it loads, and the run starts on a thread of
+  // its own with the first ops: until the load ends it shows nothing.
   Translator translator;
-  if (!LoadProgram(codeFile, translator)) {
-    PrintLine(Concat("Could not load "_s, codeFile));
-    PromptLine(">"_s);
-    EndProgram();
-  }
   Tape tape;
+  StandardPort port;
+  Executor executor(Program{}, tape, port);
+  {
+    AheadRun ahead(executor, translator);
+    if (!LoadProgram(codeFile, translator)) {
+      ahead.Finish();
+      PrintLine(Concat("Could not load "_s, codeFile));
+      PromptLine(">"_s);
+      EndProgram();
+    }
+    Program program = translator.Finish();
+    ahead.Finish();
+    executor.Adopt(std::move(program));
+  }
   PrintLine(Concat("Executing "_s, codeFile));
   PrintLine(String::Empty());
-  StandardPort port;
-  Executor(translator.Finish(), tape, port).Run();
+  executor.Run();
   PrintLine(String::Empty());
   PrintLine(String::Empty());
   PrintLine("Execution complete."_s);

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <utility>
 
 #if defined(__SSE2__) && !defined(CORVID_PORTABLE)
 #include <emmintrin.h>
@@ -228,6 +230,8 @@ class JumpTargets {
   void SeekForwardMarker(std::uint32_t op) { seeking_.push_back(op); }
   /// Jumps still waiting end the run at op `end`.
   void Finish(std::uint32_t end);
+  /// The first op, of the `end` made, that is a jump still waiting.
+  std::uint32_t FirstWaiting(std::uint32_t end) const;
 
  private:
   struct Fixup {
@@ -281,6 +285,13 @@ void JumpTargets::PointJump(std::uint32_t op, std::uint32_t target, std::uint32_
   } else {
     ahead_.push_back({op, target});
   }
+}
+
+std::uint32_t JumpTargets::FirstWaiting(std::uint32_t end) const {
+  // seeking_ is in the order the ops were made; ahead_ is short.
+  if (!seeking_.empty()) end = std::min(end, seeking_.front());
+  for (const Fixup& f : ahead_) end = std::min(end, f.op);
+  return end;
 }
 
 void JumpTargets::Finish(std::uint32_t end) {
@@ -747,6 +758,13 @@ class Translator::Walk {
 
   void Reserve(std::uint64_t bytes);
   std::size_t Take(const std::uint8_t* commands, std::size_t count, bool last);
+  /// What is final so far: the ops up to the first jump that still waits
+  /// for its target.
+  ProgramView View() const {
+    ProgramView view = ViewOf(program_);
+    view.final = targets_.FirstWaiting(view.final);
+    return view;
+  }
   Program Finish();
 
  private:
@@ -991,6 +1009,45 @@ constexpr std::size_t kLargePage = std::size_t{1} << 21;
 
 }  // namespace
 
+namespace {
+
+// The room that lists left while a hold lasted, freed when the last hold
+// ends.
+struct HeldRoom {
+  std::mutex lock;
+  int holds = 0;
+  std::vector<std::pair<void*, std::size_t>> kept;
+};
+
+HeldRoom& Held() {
+  static HeldRoom held;
+  return held;
+}
+
+void FreeNow(void* list, std::size_t bytes) noexcept {
+  if (bytes < kLargeList) {
+    ::operator delete(list);
+  } else {
+    ::operator delete(list, std::align_val_t{kLargePage});
+  }
+}
+
+}  // namespace
+
+ProgramListHold::ProgramListHold() {
+  std::lock_guard<std::mutex> guard(Held().lock);
+  ++Held().holds;
+}
+
+ProgramListHold::~ProgramListHold() {
+  std::vector<std::pair<void*, std::size_t>> kept;
+  {
+    std::lock_guard<std::mutex> guard(Held().lock);
+    if (--Held().holds == 0) kept.swap(Held().kept);
+  }
+  for (const auto& [list, bytes] : kept) FreeNow(list, bytes);
+}
+
 void* AllocateProgramList(std::size_t bytes) {
   if (bytes < kLargeList) return ::operator new(bytes);
   void* list = ::operator new(bytes, std::align_val_t{kLargePage});
@@ -999,11 +1056,69 @@ void* AllocateProgramList(std::size_t bytes) {
 }
 
 void FreeProgramList(void* list, std::size_t bytes) noexcept {
-  if (bytes < kLargeList) {
-    ::operator delete(list);
-  } else {
-    ::operator delete(list, std::align_val_t{kLargePage});
+  {
+    std::lock_guard<std::mutex> guard(Held().lock);
+    if (Held().holds > 0) {
+      try {
+        Held().kept.emplace_back(list, bytes);
+        return;
+      } catch (const std::bad_alloc&) {
+        // Nowhere to note it: kept for good, which only costs memory.
+        return;
+      }
+    }
   }
+  FreeNow(list, bytes);
+}
+
+ProgramView ViewOf(const Program& program) {
+  return {program.ops.data(),       program.rows.data(),       program.loops.data(),
+          program.loopCells.data(), program.loopGuards.data(), program.loopGuardEnds.data(),
+          static_cast<std::uint32_t>(program.ops.size())};
+}
+
+void ProgramFeed::Publish(const ProgramView& view) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    view_ = view;
+  }
+  changed_.notify_all();
+}
+
+void ProgramFeed::Stop() {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    stop_.store(true, std::memory_order_relaxed);
+  }
+  changed_.notify_all();
+}
+
+bool ProgramFeed::Await(std::uint32_t index, ProgramView& view) {
+  std::unique_lock<std::mutex> guard(lock_);
+  auto ready = [&] { return Stopping() || index < view_.final; };
+  if (!ready()) {
+    waiting_ = true;
+    waitingFor_ = index;
+    changed_.notify_all();
+    changed_.wait(guard, ready);
+    waiting_ = false;
+  }
+  if (Stopping()) return false;
+  view = view_;
+  return true;
+}
+
+void ProgramFeed::Leave() {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    left_ = true;
+  }
+  changed_.notify_all();
+}
+
+void ProgramFeed::AwaitIdle() {
+  std::unique_lock<std::mutex> guard(lock_);
+  changed_.wait(guard, [&] { return left_ || (waiting_ && waitingFor_ >= view_.final); });
 }
 
 // Room for what the densest common programs make of `bytes` bytes of code:
@@ -1057,10 +1172,17 @@ Translator::~Translator() = default;
 void Translator::Expect(std::uint64_t bytes) { walk_->Reserve(bytes); }
 
 std::size_t Translator::Take(const std::uint8_t* commands, std::size_t count, bool last) {
-  return walk_->Take(commands, count, last);
+  const std::size_t took = walk_->Take(commands, count, last);
+  if (feed_) feed_->Publish(walk_->View());
+  return took;
 }
 
-Program Translator::Finish() { return walk_->Finish(); }
+Program Translator::Finish() {
+  Program program = walk_->Finish();
+  // Moving the lists keeps their places, so the view stays good.
+  if (feed_) feed_->Publish(ViewOf(program));
+  return program;
+}
 
 Program Translate(const CodeStore& code) {
   Translator translator;

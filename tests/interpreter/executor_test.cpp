@@ -30,6 +30,17 @@ using Outcome = testing::PlainRun;
 using testing::RunPlainly;
 using testing::ScriptedPort;
 
+Outcome Collect(bool finished, const ScriptedPort& port, const Executor& executor, Tape& tape) {
+  Outcome o;
+  o.finished = finished;
+  o.output = port.output;
+  o.head = executor.Head();
+  o.origin = tape.Origin();
+  o.extent = tape.Extent();
+  for (Long p = -o.origin; p < o.extent; ++p) o.cells.push_back(static_cast<std::uint8_t>(tape.Read(p)));
+  return o;
+}
+
 Outcome RunTranslated(const std::string& code, const std::vector<Int>& input, Int head, Long ticks,
                       bool stepwise = false) {
   CodeStore store;
@@ -39,14 +50,51 @@ Outcome RunTranslated(const std::string& code, const std::vector<Int>& input, In
   Executor executor(store, tape, port, head);
   executor.SetTickInterval(1);
   executor.SetStepwise(stepwise);
-  Outcome o;
-  o.finished = executor.Run();
-  o.output = port.output;
-  o.head = executor.Head();
-  o.origin = tape.Origin();
-  o.extent = tape.Extent();
-  for (Long p = -o.origin; p < o.extent; ++p) o.cells.push_back(static_cast<std::uint8_t>(tape.Read(p)));
-  return o;
+  const bool finished = executor.Run();
+  return Collect(finished, port, executor, tape);
+}
+
+// The same run begun on another thread while the translator gets the code
+// `block` commands at a time, as the loader hands it over; unless the
+// program runs for ever, it goes as far as it can into every block. Until
+// the load ends, that run must not use the port at all.
+Outcome RunAheadOfTranslation(const std::string& code, const std::vector<Int>& input, Int head, Long ticks,
+                              std::size_t block, bool forever = false) {
+  struct WatchedPort : ScriptedPort {
+    using ScriptedPort::ScriptedPort;
+    Int ReadFirstCode() override {
+      ++uses;
+      return ScriptedPort::ReadFirstCode();
+    }
+    bool Tick() override {
+      ++uses;
+      return ScriptedPort::Tick();
+    }
+    int uses = 0;
+  };
+  Tape tape;
+  WatchedPort port(input, ticks);
+  Translator translator;
+  Executor executor(Program{}, tape, port, head);
+  executor.SetTickInterval(1);
+  {
+    AheadRun ahead(executor, translator);
+    std::string held;
+    for (std::size_t at = 0;;) {
+      held.append(code, at, block);
+      at = std::min(at + block, code.size());
+      const bool last = at == code.size();
+      held.erase(0, translator.Take(reinterpret_cast<const std::uint8_t*>(held.data()), held.size(), last));
+      if (!forever) ahead.AwaitIdle();
+      if (last) break;
+    }
+    Program program = translator.Finish();
+    ahead.Finish();
+    EXPECT_TRUE(port.output.empty() && port.uses == 0) << "before the load ended, code: " << code;
+    executor.Adopt(std::move(program));
+  }
+  const bool finished = executor.Run();
+  return Collect(finished, port, executor, tape);
 }
 
 // The translation of `code` handed over `block` commands at a time, each
@@ -188,6 +236,12 @@ TEST(Executor, AgreesWithRunningCommandsOneByOne) {
       Outcome stepwise = RunTranslated(code, input, Executor::kInitialHead, budget + 100, true);
       ASSERT_EQ(stepwise, plain) << "command by command, code: " << code;
     }
+    // Begun while the code still loads, stopped wherever the load ends.
+    if (round % 2 == 0) {
+      Outcome ahead =
+          RunAheadOfTranslation(code, input, Executor::kInitialHead, budget + 100, static_cast<std::size_t>(round % 7 + 1));
+      ASSERT_EQ(ahead, plain) << "begun while loading, code: " << code;
+    }
     ++compared;
   }
   EXPECT_GT(compared, rounds / 3);
@@ -213,6 +267,7 @@ TEST(Executor, AgreesOnProgramsThatJumpIntoShortcuts) {
     ASSERT_TRUE(plain.finished) << c.code;
     EXPECT_EQ(RunTranslated(c.code, c.input, Executor::kInitialHead, 100000), plain) << c.code;
     EXPECT_EQ(RunTranslated(c.code, c.input, Executor::kInitialHead, 100000, true), plain) << c.code;
+    EXPECT_EQ(RunAheadOfTranslation(c.code, c.input, Executor::kInitialHead, 100000, 1), plain) << c.code;
   }
 }
 
@@ -239,6 +294,7 @@ TEST(Executor, NeverEndingLoopsStayNeverEnding) {
       Outcome o = RunTranslated(code, {}, Executor::kInitialHead, 100000, stepwise);
       EXPECT_FALSE(o.finished) << code << (stepwise ? " command by command" : "");
     }
+    EXPECT_FALSE(RunAheadOfTranslation(code, {}, Executor::kInitialHead, 100000, 2, true).finished) << code;
   }
 }
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "interpreter/internal/loader.h"
@@ -66,7 +67,19 @@ class Executor {
   /// Runs from the first command until the end of the code, or until "@"
   /// finds no ")" after it: true. False when the port's Tick ended the run
   /// before (the tape and head are then those of some moment of the run).
+  /// After RunAhead, goes on from where that stopped.
   bool Run();
+
+  /// Runs the ops that `feed` makes final as they come, on the thread that
+  /// calls it, doing nothing that shows: it stops before the first op that
+  /// writes, reads input, ends the run or needs the head's range to wrap
+  /// around, before one that fails, and soon after the feed's Stop (its
+  /// port ticks are owed to Run, which makes one of them). The executor's
+  /// program must be empty; give it the whole one with Adopt before Run.
+  void RunAhead(ProgramFeed& feed);
+  /// The program whose ops RunAhead ran (moved, so that its lists keep
+  /// their places).
+  void Adopt(Program program);
 
   /// The head's cell position.
   Int Head() const noexcept { return head_; }
@@ -80,6 +93,14 @@ class Executor {
 
  private:
   enum class LoopEnd { Done, Later, Never };
+  /// Runs from op pc_; the feed is null for Run, and given for RunAhead.
+  template <bool kAhead>
+  bool Execute(ProgramFeed* feed);
+  /// Makes loop scratch for `cells` cells; false when there is no memory
+  /// for it and `quiet`, else bad_alloc.
+  bool GrowScratch(std::uint32_t cells, bool quiet);
+  /// tape_.Reach, false where it fails.
+  bool TryReach(Long low, Long high) noexcept;
   /// Runs the segment that begins with the Reach op `reach` op by op, each
   /// cell read and written through the tape at its position as the head's
   /// 32-bit range wraps around it, up to and with the op that ends the
@@ -112,13 +133,45 @@ class Executor {
   void WriteCell(std::uint8_t value, Int times);
 
   Program program_;
+  ProgramView view_;
   LoopScratch loopScratch_;
+  std::uint32_t pc_ = 0;    // the op to go on with
+  Long ticks_ = -1;         // work until the next tick; -1 before the run starts
+  bool tickOwed_ = false;   // a tick came due while running ahead
   std::vector<std::uint8_t> wrappedCells_;  // a whole loop's cells, for RunLoopWrapped
   Tape& tape_;
   CommandPort& port_;
   Int head_;
   Long tickInterval_ = kDefaultTickInterval;
   bool stepwise_ = false;
+};
+
+/// An executor running ahead, on a thread of its own, of the translator
+/// that makes its program: while the code is still loading, it runs the
+/// ops made final so far (see Executor::RunAhead). Nothing it does shows,
+/// so a load that fails loses nothing; the whole run still writes and
+/// reads in order, after the load.
+class AheadRun {
+ public:
+  /// Starts running `executor` over what `translator` makes final. Where
+  /// no thread starts, nothing runs ahead.
+  AheadRun(Executor& executor, Translator& translator);
+  ~AheadRun() { Finish(); }
+  AheadRun(const AheadRun&) = delete;
+  AheadRun& operator=(const AheadRun&) = delete;
+
+  /// Stops the executor and waits for it; the translator publishes no more.
+  void Finish() noexcept;
+  /// See ProgramFeed::AwaitIdle.
+  void AwaitIdle() {
+    if (thread_.joinable()) feed_.AwaitIdle();
+  }
+
+ private:
+  Translator& translator_;
+  ProgramListHold hold_;
+  ProgramFeed feed_;
+  std::thread thread_;
 };
 
 /// Adds with 32-bit wrap-around.

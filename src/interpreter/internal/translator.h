@@ -4,9 +4,12 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <bit>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "interpreter/internal/loader.h"
@@ -104,6 +107,62 @@ struct Program {
   ProgramList<std::uint16_t> loopGuardEnds;
 };
 
+/// While another thread reads a program's lists, a list that grows keeps
+/// its old room (what that thread may still be reading) until the last
+/// hold ends.
+class ProgramListHold {
+ public:
+  ProgramListHold();
+  ~ProgramListHold();
+  ProgramListHold(const ProgramListHold&) = delete;
+  ProgramListHold& operator=(const ProgramListHold&) = delete;
+};
+
+/// The part of a program under translation that is final: the ops below
+/// `final`, and the rows, loops and loop cells they name. None of it
+/// changes any more; only the lists' places may, as they grow.
+struct ProgramView {
+  const Op* ops = nullptr;
+  const std::uint8_t* rows = nullptr;
+  const LoopShape* loops = nullptr;
+  const LoopCell* loopCells = nullptr;
+  const LoopGuard* loopGuards = nullptr;
+  const std::uint16_t* loopGuardEnds = nullptr;
+  std::uint32_t final = 0;
+};
+
+/// All of `program`.
+ProgramView ViewOf(const Program& program);
+
+/// Hands what a translator has made final so far to an executor running on
+/// another thread, and tells that executor when to stop.
+class ProgramFeed {
+ public:
+  /// The translator's side: `view` is final (and extends the one before).
+  void Publish(const ProgramView& view);
+  /// The owner's side: the executor is to stop at its next chance.
+  void Stop();
+  bool Stopping() const noexcept { return stop_.load(std::memory_order_relaxed); }
+  /// The executor's side: waits until the op at `index` is final, then
+  /// gives the latest view; false (and no view) once Stop was asked.
+  bool Await(std::uint32_t index, ProgramView& view);
+  /// The executor's side: it runs ahead no more.
+  void Leave();
+  /// Waits until the executor has run all it can of what is final: it
+  /// waits for more, or has left. (Tests use it to make the run ahead go as
+  /// far as it can at every block.)
+  void AwaitIdle();
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  ProgramView view_;
+  std::atomic<bool> stop_{false};
+  bool waiting_ = false;         // in Await, for the op at waitingFor_
+  std::uint32_t waitingFor_ = 0;
+  bool left_ = false;
+};
+
 /// Translates the commands as the loader hands them over, block by block, so
 /// that nothing holds the whole command text: the program grows with its
 /// ops, whatever the size of the code. The program does not depend on
@@ -120,10 +179,14 @@ class Translator final : public CommandSink {
   /// The program of all the commands taken, the last block taken to be the
   /// last. Once only.
   Program Finish();
+  /// From now on, what is final goes to `feed` after every block, and the
+  /// whole program when it is finished.
+  void SetFeed(ProgramFeed* feed) noexcept { feed_ = feed; }
 
  private:
   class Walk;
   std::unique_ptr<Walk> walk_;
+  ProgramFeed* feed_ = nullptr;
 };
 
 /// Translates `code`, all of it in one block.
