@@ -126,22 +126,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   if (raised) return 0;
   std::string code(store.commands.begin(), store.commands.end());
   Check(code == Commands(*text), "the loader keeps the command characters in order");
-  // Translated as it loads, in small blocks: the same program as from all
-  // the commands at once.
-  Translator translator;
-  Check(LoadProgram(FromBytes(protocol + codeFile.string()), translator, block), "the code file opens again");
-  Program program = translator.Finish();
-  Check(DumpProgram(program) == DumpProgram(Translate(store)), "where the blocks end changes nothing");
-
   PlainRun expected = RunPlainly(code, input, head, kSteps);
   Tape tape;
   // A run within the step budget finishes within the tick budget: a tick
   // per jump at most, and one per interval of work. One that goes on is
   // stopped after about as much work as the step budget.
   ScriptedPort port(input, expected.finished ? 4 * kSteps : std::max<Long>(1, kSteps / interval));
-  Executor executor(std::move(program), tape, port, head);
+  Executor executor(Program{}, tape, port, head);
   executor.SetTickInterval(interval);
   executor.SetStepwise(stepwise);
+  // Translated as it loads, in small blocks, while the run begins on a
+  // thread of its own: the same program as from all the commands at once,
+  // and nothing shown before the load ends.
+  Translator translator;
+  Program program;
+  {
+    AheadRun ahead(executor, translator);
+    Check(LoadProgram(FromBytes(protocol + codeFile.string()), translator, block), "the code file opens again");
+    program = translator.Finish();
+    ahead.Finish();
+  }
+  Check(port.output.empty(), "nothing is written while the code loads");
+  Check(DumpProgram(program) == DumpProgram(Translate(store)), "where the blocks end changes nothing");
+  executor.Adopt(std::move(program));
   bool finished = executor.Run();
   if (expected.finished) {
     Check(finished, "a run that ends, ends");
