@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #if defined(__SSE2__) && !defined(CORVID_PORTABLE)
@@ -765,6 +766,9 @@ class Translator::Walk {
     view.final = targets_.FirstWaiting(view.final);
     return view;
   }
+  /// The room each list will fill next, guessed from how much it grew
+  /// since the last call: twice that, past what was handed out before.
+  ProgramRooms NextRooms();
   Program Finish();
 
  private:
@@ -785,6 +789,13 @@ class Translator::Walk {
   void LoopTail(std::uint32_t i, std::uint32_t target);
 
   Program program_;
+  // Per list: where its room was, how far it was filled and how far handed
+  // out as room, in bytes from its start, at the last NextRooms.
+  struct RoomMark {
+    const void* list = nullptr;
+    std::size_t filled = 0, handed = 0;
+  };
+  std::array<RoomMark, 6> marks_{};
   JumpTargets targets_;
   Segment segment_;
   LoopShaper shaper_;
@@ -1051,7 +1062,10 @@ ProgramListHold::~ProgramListHold() {
 void* AllocateProgramList(std::size_t bytes) {
   if (bytes < kLargeList) return ::operator new(bytes);
   void* list = ::operator new(bytes, std::align_val_t{kLargePage});
-  platform::AdviseLargePages(list, bytes);
+  // Not the first large page: the first block of code fills only the start
+  // of it, and the whole page would be cleared at its first write, before
+  // a thread running ahead can take that fault (see ProgramFeed).
+  if (bytes > kLargePage) platform::AdviseLargePages(static_cast<char*>(list) + kLargePage, bytes - kLargePage);
   return list;
 }
 
@@ -1077,10 +1091,11 @@ ProgramView ViewOf(const Program& program) {
           static_cast<std::uint32_t>(program.ops.size())};
 }
 
-void ProgramFeed::Publish(const ProgramView& view) {
+void ProgramFeed::Publish(const ProgramView& view, const ProgramRooms& rooms) {
   {
     std::lock_guard<std::mutex> guard(lock_);
     view_ = view;
+    rooms_ = rooms;
   }
   changed_.notify_all();
 }
@@ -1105,6 +1120,10 @@ bool ProgramFeed::Await(std::uint32_t index, ProgramView& view) {
   }
   if (Stopping()) return false;
   view = view_;
+  ProgramRooms rooms = rooms_;
+  rooms_ = {};
+  guard.unlock();
+  for (const ListRoom& room : rooms) platform::PrefaultPages(room.begin, room.bytes);
   return true;
 }
 
@@ -1140,6 +1159,31 @@ void Translator::Walk::Reserve(std::uint64_t bytes) {
   }
 }
 
+ProgramRooms Translator::Walk::NextRooms() {
+  ProgramRooms rooms;
+  std::size_t k = 0;
+  auto next = [&](auto& list) {
+    using Item = typename std::remove_reference_t<decltype(list)>::value_type;
+    RoomMark& mark = marks_[k];
+    auto* begin = reinterpret_cast<std::uint8_t*>(list.data());
+    if (mark.list != begin) mark = {begin, 0, 0};  // a list that moved starts afresh
+    const std::size_t filled = list.size() * sizeof(Item), capacity = list.capacity() * sizeof(Item);
+    const std::size_t want = std::min(capacity, filled + 2 * (filled - std::min(filled, mark.filled)));
+    const std::size_t from = std::max(filled, mark.handed);
+    if (want > from) rooms[k] = {begin + from, want - from};
+    mark.filled = filled;
+    mark.handed = std::max(mark.handed, want);
+    ++k;
+  };
+  next(program_.ops);
+  next(program_.rows);
+  next(program_.loops);
+  next(program_.loopCells);
+  next(program_.loopGuards);
+  next(program_.loopGuardEnds);
+  return rooms;
+}
+
 std::size_t Translator::Walk::Take(const std::uint8_t* commands, std::size_t count, bool last) {
   if (final_) return count;  // past the commands a run can reach
   block_ = commands;
@@ -1173,7 +1217,7 @@ void Translator::Expect(std::uint64_t bytes) { walk_->Reserve(bytes); }
 
 std::size_t Translator::Take(const std::uint8_t* commands, std::size_t count, bool last) {
   const std::size_t took = walk_->Take(commands, count, last);
-  if (feed_) feed_->Publish(walk_->View());
+  if (feed_) feed_->Publish(walk_->View(), walk_->NextRooms());
   return took;
 }
 

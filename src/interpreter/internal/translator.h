@@ -134,12 +134,23 @@ struct ProgramView {
 /// All of `program`.
 ProgramView ViewOf(const Program& program);
 
+/// Room at the end of a list of the program, which the translator is about
+/// to fill.
+struct ListRoom {
+  void* begin = nullptr;
+  std::size_t bytes = 0;
+};
+using ProgramRooms = std::array<ListRoom, 6>;
+
 /// Hands what a translator has made final so far to an executor running on
 /// another thread, and tells that executor when to stop.
 class ProgramFeed {
  public:
-  /// The translator's side: `view` is final (and extends the one before).
-  void Publish(const ProgramView& view);
+  /// The translator's side: `view` is final (and extends the one before);
+  /// the lists will soon fill `rooms`, whose pages the executor's thread
+  /// makes resident first, so that the translator does not wait on their
+  /// faults.
+  void Publish(const ProgramView& view, const ProgramRooms& rooms = {});
   /// The owner's side: the executor is to stop at its next chance.
   void Stop();
   bool Stopping() const noexcept { return stop_.load(std::memory_order_relaxed); }
@@ -157,6 +168,7 @@ class ProgramFeed {
   std::mutex lock_;
   std::condition_variable changed_;
   ProgramView view_;
+  ProgramRooms rooms_;
   std::atomic<bool> stop_{false};
   bool waiting_ = false;         // in Await, for the op at waitingFor_
   std::uint32_t waitingFor_ = 0;

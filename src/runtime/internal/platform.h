@@ -195,6 +195,12 @@ bool InstallEndRequestHandler(EndRequestHandler handler);
 /// hint, which changes nothing that is stored.
 void AdviseLargePages(void* begin, std::size_t bytes) noexcept;
 
+/// Makes the whole pages inside [begin, begin + bytes) resident and
+/// writable now, as writes to them would, without changing what they hold:
+/// another thread can take the faults of memory that one is about to fill.
+/// Only a hint; where the system has no such call it does nothing.
+void PrefaultPages(void* begin, std::size_t bytes) noexcept;
+
 /// A monotonic clock in milliseconds, from an unspecified start.
 std::uint64_t MonotonicMillis();
 /// The platform's millisecond timer (the multimedia timer on Windows): from

@@ -139,6 +139,10 @@ bool AtExit(void (*function)()) { return std::atexit(function) == 0; }
 // Large pages on Windows need a privilege a console program does not hold.
 void AdviseLargePages(void*, std::size_t) noexcept {}
 
+// Windows has no call that commits pages ahead of their first write without
+// touching them, and a touch from another thread would race the writer.
+void PrefaultPages(void*, std::size_t) noexcept {}
+
 std::uint64_t MonotonicMillis() { return GetTickCount64(); }
 std::uint32_t TimerMillis() { return timeGetTime(); }
 void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
