@@ -27,19 +27,24 @@ Tape::Tape() : cells_(AllocateZeroed(kInitialCells)), stored_(kInitialCells) {}
 // too small, at least doubles on the side that grows; every stored cell
 // outside the existing range is 0, so cells that come into existence later
 // already read 0.
+// Nothing changes where the storage cannot grow, so that a run that meets
+// the failure again later finds the tape as it was.
 void Tape::Grow(Long low, Long high) {
-  origin_ = std::max(origin_, -low);
-  extent_ = std::max(extent_, high + 1);
+  const Long origin = std::max(origin_, -low);
+  const Long extent = std::max(extent_, high + 1);
   Long storedLow = -zero_;
   Long storedHigh = stored_ - zero_;
-  if (-origin_ >= storedLow && extent_ <= storedHigh) return;
-  Long newLow = -origin_ < storedLow ? std::min(-origin_, storedLow - stored_) : storedLow;
-  Long newHigh = extent_ > storedHigh ? std::max(extent_, storedHigh + stored_) : storedHigh;
-  std::uint8_t* cells = AllocateZeroed(newHigh - newLow);
-  std::memcpy(cells + (storedLow - newLow), cells_.get(), static_cast<std::size_t>(stored_));
-  cells_.reset(cells);
-  stored_ = newHigh - newLow;
-  zero_ = -newLow;
+  if (-origin < storedLow || extent > storedHigh) {
+    Long newLow = -origin < storedLow ? std::min(-origin, storedLow - stored_) : storedLow;
+    Long newHigh = extent > storedHigh ? std::max(extent, storedHigh + stored_) : storedHigh;
+    std::uint8_t* cells = AllocateZeroed(newHigh - newLow);
+    std::memcpy(cells + (storedLow - newLow), cells_.get(), static_cast<std::size_t>(stored_));
+    cells_.reset(cells);
+    stored_ = newHigh - newLow;
+    zero_ = -newLow;
+  }
+  origin_ = origin;
+  extent_ = extent;
 }
 
 }  // namespace corvid

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <new>
 #include <random>
 
 namespace corvid {
@@ -23,6 +24,21 @@ TEST(Tape, GrowsRightJustToTheAccessedCell) {
   EXPECT_EQ(tape.Read(64), 1);
   EXPECT_EQ(tape.Read(70), 0);
   EXPECT_EQ(tape.Extent(), 71);
+}
+
+// A run that stopped at the failure (one running ahead of the load) meets
+// it again later: the tape must still say which cells it has.
+TEST(Tape, StorageThatCannotGrowLeavesTheTapeAsItWas) {
+#ifdef CORVID_SANITIZED
+  GTEST_SKIP() << "the sanitizers stop the process at an allocation this large";
+#else
+  Tape tape;
+  tape.Write(-3, 9);
+  EXPECT_THROW(tape.Reach(-3, Long{1} << 60), std::bad_alloc);
+  EXPECT_EQ(tape.Origin(), 3);
+  EXPECT_EQ(tape.Extent(), 64);
+  EXPECT_EQ(tape.Read(-3), 9);
+#endif
 }
 
 TEST(Tape, GrowsLeftKeepingEveryCellInPlace) {
