@@ -141,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   Translator translator;
   Program program;
   {
-    AheadRun ahead(executor, translator);
+    AheadRun ahead(executor, translator, 1);
     Check(LoadProgram(FromBytes(protocol + codeFile.string()), translator, block), "the code file opens again");
     program = translator.Finish();
     ahead.Finish();

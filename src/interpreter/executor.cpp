@@ -679,8 +679,8 @@ pause:
 #undef CORVID_COMPUTED_GOTO
 #endif
 
-AheadRun::AheadRun(Executor& executor, Translator& translator) : translator_(translator) {
-  translator_.SetFeed(&feed_);
+AheadRun::AheadRun(Executor& executor, Translator& translator, std::uint32_t batch) : translator_(translator) {
+  translator_.SetFeed(&feed_, batch);
   try {
     thread_ = std::thread([this, &executor] {
       executor.RunAhead(feed_);

@@ -1217,7 +1217,13 @@ void Translator::Expect(std::uint64_t bytes) { walk_->Reserve(bytes); }
 
 std::size_t Translator::Take(const std::uint8_t* commands, std::size_t count, bool last) {
   const std::size_t took = walk_->Take(commands, count, last);
-  if (feed_) feed_->Publish(walk_->View(), walk_->NextRooms());
+  if (feed_) {
+    const ProgramView view = walk_->View();
+    if (view.final - published_ >= batch_ || (last && view.final > published_)) {
+      feed_->Publish(view, walk_->NextRooms());
+      published_ = view.final;
+    }
+  }
   return took;
 }
 

@@ -78,7 +78,7 @@ Outcome RunAheadOfTranslation(const std::string& code, const std::vector<Int>& i
   Executor executor(Program{}, tape, port, head);
   executor.SetTickInterval(1);
   {
-    AheadRun ahead(executor, translator);
+    AheadRun ahead(executor, translator, 1);
     std::string held;
     for (std::size_t at = 0;;) {
       held.append(code, at, block);

@@ -153,9 +153,12 @@ class Executor {
 /// reads in order, after the load.
 class AheadRun {
  public:
-  /// Starts running `executor` over what `translator` makes final. Where
-  /// no thread starts, nothing runs ahead.
-  AheadRun(Executor& executor, Translator& translator);
+  /// Ops made final between two wake-ups of the executor's thread.
+  static constexpr std::uint32_t kBatch = 1 << 12;
+
+  /// Starts running `executor` over what `translator` makes final, `batch`
+  /// ops at a time at least. Where no thread starts, nothing runs ahead.
+  AheadRun(Executor& executor, Translator& translator, std::uint32_t batch = kBatch);
   ~AheadRun() { Finish(); }
   AheadRun(const AheadRun&) = delete;
   AheadRun& operator=(const AheadRun&) = delete;

@@ -191,14 +191,20 @@ class Translator final : public CommandSink {
   /// The program of all the commands taken, the last block taken to be the
   /// last. Once only.
   Program Finish();
-  /// From now on, what is final goes to `feed` after every block, and the
-  /// whole program when it is finished.
-  void SetFeed(ProgramFeed* feed) noexcept { feed_ = feed; }
+  /// From now on, what is final goes to `feed` after a block that made at
+  /// least `batch` more ops final (a load by lines hands over a block per
+  /// line), and the whole program when it is finished.
+  void SetFeed(ProgramFeed* feed, std::uint32_t batch = 1) noexcept {
+    feed_ = feed;
+    batch_ = batch;
+  }
 
  private:
   class Walk;
   std::unique_ptr<Walk> walk_;
   ProgramFeed* feed_ = nullptr;
+  std::uint32_t batch_ = 1;
+  std::uint32_t published_ = 0;  // ops final at the last publication
 };
 
 /// Translates `code`, all of it in one block.
