@@ -70,15 +70,22 @@ void FlushAll() { std::fflush(nullptr); }
 
 bool AtExit(void (*function)()) { return std::atexit(function) == 0; }
 
+namespace {
+
+// `advice` for the whole pages of `unit` bytes inside the range only: the
+// pages around them belong to other memory too.
+[[maybe_unused]] void AdviseWholePages(void* begin, std::size_t bytes, std::uintptr_t unit, int advice) noexcept {
+  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(begin);
+  const std::uintptr_t first = (start + unit - 1) & ~(unit - 1);
+  const std::uintptr_t end = (start + bytes) & ~(unit - 1);
+  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, advice);
+}
+
+}  // namespace
+
 void AdviseLargePages(void* begin, std::size_t bytes) noexcept {
 #ifdef MADV_HUGEPAGE
-  // Only the whole large pages inside the range: the pages around them
-  // belong to other memory too, or stay small.
-  constexpr std::uintptr_t kLarge = std::uintptr_t{1} << 21;
-  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(begin);
-  const std::uintptr_t first = (start + kLarge - 1) & ~(kLarge - 1);
-  const std::uintptr_t end = (start + bytes) & ~(kLarge - 1);
-  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+  AdviseWholePages(begin, bytes, std::uintptr_t{1} << 21, MADV_HUGEPAGE);
 #else
   (void)begin;
   (void)bytes;
@@ -87,12 +94,9 @@ void AdviseLargePages(void* begin, std::size_t bytes) noexcept {
 
 void PrefaultPages(void* begin, std::size_t bytes) noexcept {
 #ifdef MADV_POPULATE_WRITE
-  static const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(begin);
-  const std::uintptr_t first = (start + page - 1) & ~(page - 1);
-  const std::uintptr_t end = (start + bytes) & ~(page - 1);
   // Kernels before 5.14 refuse the advice: the writer takes its faults.
-  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+  static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  AdviseWholePages(begin, bytes, page, MADV_POPULATE_WRITE);
 #else
   (void)begin;
   (void)bytes;
