@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 
 namespace corvid {
@@ -12,6 +13,9 @@ namespace {
 // Zeroed storage. Large blocks come straight from fresh pages, so the parts
 // of a grown tape that are never touched are never made resident.
 std::uint8_t* AllocateZeroed(Long cells) {
+  // A 32-bit process cannot even count the cells of a tape across the
+  // head's whole range: the size must not wrap to a small block.
+  if (static_cast<std::uint64_t>(cells) > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
   void* p = std::calloc(static_cast<std::size_t>(cells), 1);
   if (!p) throw std::bad_alloc();
   return static_cast<std::uint8_t*>(p);

@@ -27,7 +27,8 @@ TEST(Tape, GrowsRightJustToTheAccessedCell) {
 }
 
 // A run that stopped at the failure (one running ahead of the load) meets
-// it again later: the tape must still say which cells it has.
+// it again later: the tape must still say which cells it has. (In a 32-bit
+// process the size of this tape does not fit a size_t.)
 TEST(Tape, StorageThatCannotGrowLeavesTheTapeAsItWas) {
 #ifdef CORVID_SANITIZED
   GTEST_SKIP() << "the sanitizers stop the process at an allocation this large";
