@@ -16,11 +16,6 @@ std::size_t FileWrite(File* file, const void* buffer, std::size_t count) {
   return std::fwrite(buffer, 1, count, file);
 }
 
-int FileReadByte(File* file) {
-  int c = std::getc(file);
-  return c == EOF ? -1 : c;
-}
-
 int FilePeekByte(File* file) {
   int c = std::getc(file);
   if (c == EOF) return -1;

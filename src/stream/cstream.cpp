@@ -76,6 +76,12 @@ Int TCStream::Read(std::uint8_t* buffer, Int count) {
   return static_cast<Int>(n);
 }
 
+Int TCStream::ReadByte() {
+  std::uint8_t byte = 0;
+  if (Read(&byte, 1) <= 0) Throw(MakeRef<TStreamReadException>());
+  return byte;
+}
+
 Int TCStream::Write(const std::uint8_t* buffer, Int count) {
   if (!_cstream || count <= 0) return 0;
   Turn(Direction::Writing);

@@ -33,6 +33,9 @@ class TCStream : public TStream {
   Int Size() override;
   Int Seek(Int pos) override;
   Int Read(std::uint8_t* buffer, Int count) override;
+  /// The same byte as TStream::ReadByte, without the typed-value machinery:
+  /// a text stream reads its file a byte at a time.
+  Int ReadByte() override;
   Int Write(const std::uint8_t* buffer, Int count) override;
   /// Hands what the C library buffered to the system. For a stream opened
   /// for writing, bytes that cannot be written (a full disk) raise

@@ -231,29 +231,54 @@ Ref<String> TTextStream::TakeCollected() {
 
 // A String holds at most 2^31-1 units; a longer line or text is refused
 // rather than cut or wrapped to a negative length.
-void TTextStream::Collect(Int unit) {
-  if (_collected.size() >= static_cast<std::size_t>(INT32_MAX)) {
+void TTextStream::Collect(const char16_t* units, std::size_t count) {
+  if (count > static_cast<std::size_t>(INT32_MAX) - _collected.size()) {
     _collected = {};
     RaiseRuntimeError("Stream is too long to load into memory"_s);
   }
-  _collected.push_back(static_cast<char16_t>(unit));
+  _collected.insert(_collected.end(), units, units + count);
 }
+
+namespace {
+
+// The characters of a line or text, a few hundred at a time before they
+// join the collection, so that a character costs a store.
+constexpr std::size_t kGathered = 256;
+
+}  // namespace
 
 Ref<String> TTextStream::ReadLine() {
   FlushRead();
   _collected.clear();
+  char16_t units[kGathered];
+  std::size_t count = 0;
   while (!Eof()) {
     Int c = ReadChar();
     if (c == 10 || c == 0) break;
-    if (c != 13) Collect(c);
+    if (c == 13) continue;
+    units[count++] = static_cast<char16_t>(c);
+    if (count == kGathered) {
+      Collect(units, count);
+      count = 0;
+    }
   }
+  Collect(units, count);
   return TakeCollected();
 }
 
 Ref<String> TTextStream::ReadFile() {
   FlushRead();
   _collected.clear();
-  while (!Eof()) Collect(ReadChar());
+  char16_t units[kGathered];
+  std::size_t count = 0;
+  while (!Eof()) {
+    units[count++] = static_cast<char16_t>(ReadChar());
+    if (count == kGathered) {
+      Collect(units, count);
+      count = 0;
+    }
+  }
+  Collect(units, count);
   return TakeCollected();
 }
 

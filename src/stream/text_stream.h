@@ -106,7 +106,7 @@ class TTextStream final : public TStreamWrapper {
   virtual Int FlushWrite();
 
   Int DecodeUtf8();
-  void Collect(Int unit);
+  void Collect(const char16_t* units, std::size_t count);
   /// A typed value as a line of its text, after an open hexadecimal line.
   template <class T>
   T ReadValue();

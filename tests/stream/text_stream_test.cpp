@@ -90,6 +90,15 @@ TYPED_TEST(EncodingTest, ReadsLinesWholeFilesAndExactStrings) {
   const std::u16string all(u"a\r\nb\0c\n"sv);
   EXPECT_EQ(Units(Reader(Encode(all, TypeParam::kCode), TypeParam::kCode)->ReadFile()), all);
 
+  // Longer than what is read before it joins the line, with a carriage
+  // return dropped right where the first part ends.
+  std::u16string longLine;
+  for (int k = 0; k < 700; ++k) longLine += static_cast<char16_t>(u'a' + k % 26);
+  const std::u16string split = longLine.substr(0, 256) + u'\r' + longLine.substr(256);
+  auto longText = Reader(Encode(split + u'\n' + longLine, TypeParam::kCode), TypeParam::kCode);
+  EXPECT_EQ(Units(longText->ReadLine()), longLine);
+  EXPECT_EQ(Units(longText->ReadFile()), longLine);
+
   auto exact = Reader(Encode(u"a\nbc", TypeParam::kCode), TypeParam::kCode);
   EXPECT_EQ(Units(exact->ReadString(3)), u"a\nb");
   EXPECT_EQ(RaisedBy([&] { exact->ReadString(2); }), u"read error");

@@ -41,7 +41,9 @@ File* FileOpen(std::u16string_view path, const char* mode);
 /// Bytes transferred, fewer than `count` at the end of the data or on error.
 std::size_t FileRead(File* file, void* buffer, std::size_t count);
 std::size_t FileWrite(File* file, const void* buffer, std::size_t count);
-/// One byte (0..255), or -1 at the end of the data or on error.
+/// One byte (0..255), or -1 at the end of the data or on error. Without
+/// the stream's lock, which would cost more than the read: a C stream
+/// belongs to the one stream object that reads it.
 int FileReadByte(File* file);
 /// The next byte (0..255) without consuming it, or -1 at the end of the
 /// data or on error.

@@ -23,6 +23,11 @@ File* FileOpen(std::u16string_view path, const char* mode) {
   return file;
 }
 
+int FileReadByte(File* file) {
+  int c = getc_unlocked(file);
+  return c == EOF ? -1 : c;
+}
+
 std::size_t FileReadLine(File* file, std::vector<std::uint8_t>& out, bool& ended) {
   std::size_t consumed = 0;
   ended = false;
