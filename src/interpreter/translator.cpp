@@ -93,6 +93,13 @@ constexpr StraightLine MakeStraightLine() {
 
 constexpr StraightLine kStraightLine = MakeStraightLine();
 
+// Loop bodies up to about this long are sized up and shaped in one go
+// (QuickBody, LoopShaper::WalkBody); longer ones take the road command by
+// command, which makes the same of them.
+constexpr std::uint32_t kQuickBody = 1024;
+constexpr std::uint32_t kQuickChunks = kQuickBody / 64;
+constexpr std::uint32_t kNoBody = 0xFFFFFFFF;
+
 // Four straight-line commands at once. The four ("+", "-", "<", ">") differ
 // in bits 1 and 4 of their codes, so four of them in a row make an 8-bit
 // index (two bits each, the first command lowest) into a table of what they
@@ -152,6 +159,58 @@ inline void FourIndices(const std::uint8_t* code, unsigned& first, unsigned& sec
   second = (static_cast<std::uint32_t>(codes >> 32) * 0x01041040u) >> 24;
 }
 
+// The table index of the four commands at `code`, as FourIndices.
+inline unsigned FourIndex(const std::uint8_t* code) {
+  std::uint32_t word = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&word, code, sizeof word);
+  } else {
+    for (int k = 3; k >= 0; --k) word = word << 8 | code[k];
+  }
+  const std::uint32_t codes = (word >> 1 & 0x01010101u) | (word >> 3 & 0x02020202u);
+  return (codes * 0x01041040u) >> 24;
+}
+
+// The same for a loop's body walked in one go (LoopShaper::WalkBody): with
+// groups of the first zero to three commands of four too (at
+// kBodyGroup[count] plus their bits of the index), so that a run's last
+// commands take one lookup as well, and without the touched range, which
+// the walk finds from where the head went. Cells a group does not touch
+// are kBodyNowhere and past it.
+struct BodyFour {
+  std::int32_t at[2];
+  std::uint16_t change[2];
+  std::int32_t move;
+};
+static_assert(sizeof(BodyFour) == 16);
+
+constexpr std::int32_t kBodyNowhere = kQuickBody + 16;
+constexpr std::array<unsigned, 4> kBodyGroup = {340, 256, 260, 276};
+
+constexpr std::array<BodyFour, 341> MakeBodyFours() {
+  std::array<std::uint8_t, 4> byCode{};
+  for (char c : {'+', '-', '<', '>'}) byCode[FourCode(static_cast<std::uint8_t>(c))] = static_cast<std::uint8_t>(c);
+  std::array<BodyFour, 341> table{};
+  for (unsigned count = 0; count <= 4; ++count) {
+    const unsigned first = count == 4 ? 0 : kBodyGroup[count];
+    for (unsigned index = 0; index < (1u << 2 * count); ++index) {
+      BodyFour four{{kBodyNowhere, kBodyNowhere + 8}, {0, 0}, 0};
+      int cells = 0;
+      for (unsigned k = 0; k < count; ++k) {
+        std::uint8_t c = byCode[index >> (2 * k) & 3];
+        four.move += kStraightLine.move[c];
+        if (!kStraightLine.change[c]) continue;
+        if (cells == 0 || four.at[cells - 1] != four.move) four.at[cells++] = four.move;
+        four.change[cells - 1] = static_cast<std::uint16_t>(four.change[cells - 1] + kStraightLine.change[c]);
+      }
+      table[first + index] = four;
+    }
+  }
+  return table;
+}
+
+constexpr std::array<BodyFour, 341> kBodyFours = MakeBodyFours();
+
 // A run of moves and changes is measured kWindow commands at a time: how
 // many of them lead the window. A run between two "#" is about twenty
 // commands, so one look mostly finds its end.
@@ -180,11 +239,77 @@ inline unsigned StraightPrefix(const std::uint8_t* code) {
 }
 #endif
 
+// What 64 commands are, a bit per command: moves, changes and "#". A loop's
+// body is sized up from these before it is walked.
+struct CommandBits {
+  std::uint64_t move = 0, change = 0, skip = 0;
+};
+
+// One by one: the last commands of a block (bits past `count` stay 0), and
+// everywhere where x86's vector instructions are not at hand.
+inline CommandBits ClassifyEach(const std::uint8_t* code, unsigned count) {
+  CommandBits bits;
+  for (unsigned k = 0; k < count; ++k) {
+    const Command command = kCommands[code[k]];
+    const std::uint64_t bit = std::uint64_t{1} << k;
+    if (command.kind == CommandKind::Move) bits.move |= bit;
+    if (command.kind == CommandKind::Change) bits.change |= bit;
+    if (command.kind == CommandKind::Skip) bits.skip |= bit;
+  }
+  return bits;
+}
+
+#if defined(__SSE2__) && !defined(CORVID_PORTABLE)
+inline CommandBits Classify64(const std::uint8_t* code) {
+  CommandBits bits;
+  for (unsigned part = 0; part < 4; ++part) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(code + 16 * part));
+    auto bitsOf = [&](__m128i hit) { return static_cast<std::uint64_t>(_mm_movemask_epi8(hit)) << (16 * part); };
+    // "<" and ">" differ in bit 1 alone, which no other command has clear
+    // where they have it set.
+    bits.move |= bitsOf(_mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(2)), _mm_set1_epi8('>')));
+    bits.change |= bitsOf(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('+')), _mm_cmpeq_epi8(v, _mm_set1_epi8('-'))));
+    bits.skip |= bitsOf(_mm_cmpeq_epi8(v, _mm_set1_epi8('#')));
+  }
+  return bits;
+}
+#else
+inline CommandBits Classify64(const std::uint8_t* code) { return ClassifyEach(code, 64); }
+#endif
+
 bool IsKind(std::uint8_t c, CommandKind kind) { return kCommands[c].kind == kind; }
 bool IsBackMarker(std::uint8_t c) { return IsCommand(c, CommandKind::Marker, -1); }
 bool IsForwardMarker(std::uint8_t c) { return IsCommand(c, CommandKind::Marker, +1); }
 bool IsForwardJump(std::uint8_t c) { return IsCommand(c, CommandKind::Jump, +1); }
 bool IsBackJump(std::uint8_t c) { return IsCommand(c, CommandKind::Jump, -1); }
+
+// The length of a loop's body at `code` that a whole loop may be made of:
+// moves, changes and "#" each before a change, up to the "# @ % )" that
+// ends it, all within the `count` commands at hand and kQuickBody; kNoBody
+// for any other. (Whether the head ends where it began is for the walk over
+// the body to tell.) The "#" of its guarded changes are marked in `marks`,
+// a bit each, 64 to a word.
+std::uint32_t QuickBody(const std::uint8_t* code, std::uint32_t count, std::uint64_t (&marks)[kQuickChunks]) {
+  for (std::uint32_t base = 0; base < count && base < kQuickBody; base += 64) {
+    const std::uint32_t here = std::min<std::uint32_t>(64, count - base);
+    const CommandBits bits = here == 64 ? Classify64(code + base) : ClassifyEach(code + base, here);
+    // A "#" in the last place guards a change that comes first in the next 64.
+    const std::uint64_t changeNext = here == 64 && base + 64 < count && IsKind(code[base + 64], CommandKind::Change);
+    const std::uint64_t guard = bits.skip & (bits.change >> 1 | changeNext << 63);
+    const std::uint64_t taken = bits.move | bits.change | guard | guard << 1;
+    const auto length = static_cast<unsigned>(std::countr_one(taken));
+    if (length == 64) {
+      marks[base / 64] = guard;
+      continue;
+    }
+    marks[base / 64] = guard & ((std::uint64_t{1} << length) - 1);
+    const std::uint32_t end = base + length;
+    const bool tail = end + 4 <= count && IsKind(code[end], CommandKind::Skip) && IsForwardJump(code[end + 1]) &&
+                      IsBackJump(code[end + 2]) && IsForwardMarker(code[end + 3]);
+    return tail && end < kQuickBody ? end : kNoBody;
+  }
+  return kNoBody;
+}
 
 Op MakeOp(OpCode code, std::int32_t off = 0, std::uint8_t a = 0) {
   Op op{code};
@@ -377,9 +502,6 @@ class Segment {
     Cell(off) = 0;
     return delta;
   }
-  /// The cells from `from` up to `to` that were touched or changed, each
-  /// with its pending change, taken into `out`; returns how many.
-  std::uint32_t TakeCells(std::int32_t from, std::int32_t to, LoopCell* out);
 
   /// "." and "," on the cell under the head, the pending change first.
   /// Output takes `count` "." in a row, as many as one op can write, and
@@ -520,20 +642,6 @@ std::uint32_t Segment::Stretch(const std::uint8_t* code, std::uint32_t stop) {
   return i;
 }
 
-// Every cell is written out, and the count moves only past those to keep,
-// so that no branch depends on the cells.
-std::uint32_t Segment::TakeCells(std::int32_t from, std::int32_t to, LoopCell* out) {
-  std::uint32_t* window = Window();
-  std::uint32_t n = 0;
-  for (std::int32_t off = from; off < to; ++off) {
-    const std::uint32_t pending = window[off];
-    window[off] = 0;
-    out[n] = {static_cast<std::int16_t>(off), static_cast<std::uint8_t>(pending)};
-    n += pending != 0;
-  }
-  return n;
-}
-
 std::uint32_t Segment::Output(std::uint32_t count) {
   constexpr std::int32_t kMostOutputs = 1 << 30;
   Touch(off_);
@@ -635,114 +743,224 @@ void Segment::Close(Program& program, const Op& end, bool hasEnd, std::uint32_t 
 // A segment that started at a loop's entry, on the cell under the head, and
 // returns the head there, holding only changes and guarded changes, is the
 // body of a whole loop: each cell it touches follows a course of its own.
+// So is a body that QuickBody sized up, which is walked without a segment.
+// Either way the body's cells and guards are gathered in one form, from
+// which Shape makes the loop.
 class LoopShaper {
  public:
-  LoopShaper()
-      : sums_(2 * kHalf, 0),
-        places_(2 * kHalf, 0),
-        cellRoom_(std::make_unique_for_overwrite<LoopCell[]>(kMaxSegmentOps + 2 * kHalf)),
-        guardRoom_(std::make_unique_for_overwrite<LoopGuard[]>(kMaxSegmentOps)) {}
-
   /// Emits the segment as a whole loop (with `tailAdd`, the change of the
   /// counter just before the loop's "#"), or as a Clear when all it does is
   /// count that cell to 0 by an odd step; the segment is reset.
   void Emit(Segment& segment, std::uint8_t tailAdd, Program& program);
+  /// Walks the body of `length` commands at `code` that QuickBody sized up
+  /// (with the "#" of its guarded changes at `marks`); true when it ends
+  /// where it began, when Shape is to follow, for the loop whose entry is
+  /// the code index `source`. It makes what Emit makes of the segment of
+  /// the same body.
+  bool WalkBody(const std::uint8_t* code, std::uint32_t length, const std::uint64_t (&marks)[kQuickChunks]);
+  void Shape(std::uint32_t source, Program& program);
 
  private:
-  void PlaceCells(Segment& segment, LoopShape& shape, Program& program);
-
-  std::vector<std::uint8_t> sums_;     // per offset + kHalf
-  std::vector<std::uint32_t> places_;  // the same
-  // A loop's cells and guards are written here, as many as there can be,
-  // then appended at once. Left unset, so that only the room loops use
-  // becomes resident.
-  std::unique_ptr<LoopCell[]> cellRoom_;
-  std::unique_ptr<LoopGuard[]> guardRoom_;
+  // The body gathered: each cell's changes (low byte) and touches as in a
+  // segment's window, and kGuardedCell once a guard sees it; the guards in
+  // body order, each with what its cell's changes came to before it; the
+  // touched cells, from low to high. Then, for Shape: the guarded cells'
+  // places among the loop's cells, plus one (0 for the others), and per
+  // guarded cell its offset and where its guards go.
+  //
+  // A walked body's head strays no further than the body is long (the
+  // walk tells only at its end whether it came back), and the cells nothing
+  // touches lie past kBodyNowhere from there; a segment's stay within kHalf.
+  static constexpr std::uint32_t kGuardedCell = 0x80000000u;
+  static constexpr std::int32_t kBodyHalf = std::max(kQuickBody + kBodyNowhere, std::uint32_t{kHalf}) + 16;
+  static constexpr std::size_t kMostGuards = kMaxSegmentOps;
+  struct BodyGuard {
+    std::int16_t off;
+    LoopGuard guard;
+  };
+  std::vector<std::uint32_t> cells_ = std::vector<std::uint32_t>(2 * kBodyHalf, 0);
+  std::uint32_t guardCount_ = 0;
+  std::int32_t low_ = 0, high_ = 0;
+  std::vector<std::uint16_t> slots_ = std::vector<std::uint16_t>(2 * kBodyHalf, 0);
+  // Left unset, so that only the room loops use becomes resident.
+  std::unique_ptr<BodyGuard[]> guards_ = std::make_unique_for_overwrite<BodyGuard[]>(kMostGuards);
+  std::unique_ptr<std::int16_t[]> guardedOffs_ = std::make_unique_for_overwrite<std::int16_t[]>(kMostGuards);
+  std::unique_ptr<std::uint32_t[]> guardPlaces_ = std::make_unique_for_overwrite<std::uint32_t[]>(kMostGuards);
 };
 
-// The cells: those with guards first, each with its guards' places in the
-// loop's list, then the others that change, and the counter.
-void LoopShaper::PlaceCells(Segment& segment, LoopShape& shape, Program& program) {
-  std::uint8_t* sums = sums_.data() + kHalf;
-  std::uint32_t* place = places_.data() + kHalf;
+// The segment's guards took its cells' changes as they came; gathered, each
+// guard sees the sum of its cell's changes before it instead, and each cell
+// holds all its changes, what its guards took and what was left.
+void LoopShaper::Emit(Segment& segment, std::uint8_t tailAdd, Program& program) {
+  std::uint32_t* const window = cells_.data() + kBodyHalf;
+  segment.AddChange(0, tailAdd);
+  std::uint32_t guardCount = 0;
+  for (const Op& op : segment.Ops()) {
+    window[op.off] += op.a;
+    guards_[guardCount++] = {static_cast<std::int16_t>(op.off),
+                             {static_cast<std::uint8_t>(window[op.off]), static_cast<std::uint8_t>(op.b)}};
+    window[op.off] |= kGuardedCell;
+  }
+  low_ = segment.Low();
+  high_ = segment.High();
+  for (std::int32_t off = low_; off <= high_; ++off) {
+    const std::uint32_t left = segment.Touched(off) || segment.Change(off) ? kTouch + segment.TakeChange(off) : 0;
+    window[off] += left;
+  }
+  guardCount_ = guardCount;
+  Shape(segment.Block(), program);
+  segment.Reset();
+}
+
+bool LoopShaper::WalkBody(const std::uint8_t* code, std::uint32_t length, const std::uint64_t (&marks)[kQuickChunks]) {
+  std::uint32_t* const window = cells_.data() + kBodyHalf;
+  BodyGuard* const bodyGuards = guards_.get();
+  std::ptrdiff_t head = 0, lowest = 0, highest = 0;  // where the head stood between groups
+  auto group = [&](unsigned entry) {
+    const BodyFour& four = kBodyFours[entry];
+    std::uint32_t* const cell = window + head;
+    cell[four.at[0]] += four.change[0];
+    cell[four.at[1]] += four.change[1];
+    head += four.move;
+    lowest = std::min(lowest, head);
+    highest = std::max(highest, head);
+  };
+  // Reading four commands past a run's end stays within the body and the
+  // "# @ % )" after it.
+  auto run = [&](const std::uint8_t* at, std::uint32_t count) {
+    for (; count >= 8; count -= 8, at += 8) {
+      unsigned first, second;
+      FourIndices(at, first, second);
+      group(first);
+      group(second);
+    }
+    if (count >= 4) {
+      group(FourIndex(at));
+      count -= 4;
+      at += 4;
+    }
+    group(kBodyGroup[count] + (FourIndex(at) & ((1u << 2 * count) - 1)));
+  };
+  std::uint32_t guardCount = 0, at = 0;
+  for (std::uint32_t chunk = 0; chunk * 64 < length; ++chunk) {
+    for (std::uint64_t m = marks[chunk]; m; m &= m - 1) {
+      const std::uint32_t skip = chunk * 64 + static_cast<std::uint32_t>(std::countr_zero(m));
+      run(code + at, skip - at);
+      bodyGuards[guardCount++] = {static_cast<std::int16_t>(head),
+                                  {static_cast<std::uint8_t>(window[head]), static_cast<std::uint8_t>(kCommands[code[skip + 1]].way)}};
+      window[head] |= kGuardedCell;
+      at = skip + 2;
+    }
+  }
+  run(code + at, length - at);
+  // Four commands touch no cell more than one past where the head stood
+  // before and after them; the touched ones (changed or guarded) are not 0.
+  auto low = static_cast<std::int32_t>(lowest) - 1, high = static_cast<std::int32_t>(highest) + 1;
+  if (head != 0) {
+    std::fill(window + low, window + high + 1, 0u);
+    return false;
+  }
+  while (low < 0 && window[low] == 0) ++low;
+  while (high > 0 && window[high] == 0) --high;
+  guardCount_ = guardCount;
+  low_ = low;
+  high_ = high;
+  return true;
+}
+
+// The loop gathered: the guarded cells in the order of their first guards,
+// each with its guards' places, then the others from low to high, the
+// counter among them even when the body leaves it as it was; or a Clear,
+// when all the body does is count the counter to 0 by an odd step. The
+// lists grow by all the room they may need first (no more cells than the
+// body touches, plus one, for each is written before it is counted), are
+// written in place, then trimmed; the gathered cells are cleared on the way.
+void LoopShaper::Shape(std::uint32_t source, Program& program) {
+  std::uint32_t* const window = cells_.data() + kBodyHalf;
+  const std::int32_t low = low_, high = high_;
+  const std::uint32_t guardCount = guardCount_;
+  if (guardCount == 0 && low == 0 && high == 0 && (window[0] & 1)) {
+    window[0] = 0;
+    program.ops.push_back(MakeOp(OpCode::Clear));
+    return;
+  }
+  std::uint16_t* const slot = slots_.data() + kBodyHalf;
+  const BodyGuard* const bodyGuards = guards_.get();
+  std::int16_t* const guardedOffs = guardedOffs_.get();
+  std::uint32_t* const places = guardPlaces_.get();
+  std::uint16_t guarded = 0;
+  for (std::uint32_t k = 0; k < guardCount; ++k) {
+    std::uint16_t& s = slot[bodyGuards[k].off];
+    if (s == 0) {
+      s = ++guarded;
+      guardedOffs[guarded - 1] = bodyGuards[k].off;
+      places[guarded - 1] = 0;
+    }
+    ++places[s - 1];
+  }
+
   ProgramList<LoopCell>& cells = program.loopCells;
   ProgramList<LoopGuard>& guards = program.loopGuards;
-  const std::vector<Op>& guardOps = segment.Ops();
-  const std::int32_t low = segment.Low(), high = segment.High();
+  ProgramList<std::uint16_t>& ends = program.loopGuardEnds;
+  LoopShape shape{};
+  shape.low = static_cast<std::int16_t>(low);
+  shape.high = static_cast<std::int16_t>(high);
+  shape.guarded = guarded;
+  shape.source = source;
   shape.cellsBegin = static_cast<std::uint32_t>(cells.size());
   shape.guardsBegin = static_cast<std::uint32_t>(guards.size());
-  shape.endsBegin = static_cast<std::uint32_t>(program.loopGuardEnds.size());
-  LoopCell* out = cellRoom_.get();
-  std::uint16_t n = 0;
-  // place[off] counts the cell's guards, then (marked) gives the next place
-  // for one of them. A guarded cell's pending change goes into its step.
-  constexpr std::uint32_t kPlaced = 0x80000000u;
+  shape.endsBegin = static_cast<std::uint32_t>(ends.size());
+  cells.resize(shape.cellsBegin + static_cast<std::size_t>(high - low + 2));
+  guards.resize(shape.guardsBegin + std::size_t{guardCount});
+  ends.resize(shape.endsBegin + std::size_t{guarded});
+  LoopCell* const out = cells.data() + shape.cellsBegin;
+  LoopGuard* const guardOut = guards.data() + shape.guardsBegin;
+  std::uint16_t* const endOut = ends.data() + shape.endsBegin;
+
   std::uint32_t placed = 0;
+  std::uint16_t n = 0;
   bool counterPlaced = false;
-  for (const Op& op : guardOps) {
-    std::uint32_t& at = place[op.off];
-    if (at & kPlaced) continue;
-    if (op.off == 0) {
+  for (; n < guarded; ++n) {
+    const std::int16_t off = guardedOffs[n];
+    out[n] = {off, static_cast<std::uint8_t>(window[off])};
+    if (off == 0) {
       shape.counter = n;
       counterPlaced = true;
     }
-    out[n++] = {static_cast<std::int16_t>(op.off), static_cast<std::uint8_t>(sums[op.off] + segment.TakeChange(op.off))};
-    placed += at;
-    program.loopGuardEnds.push_back(static_cast<std::uint16_t>(placed));
-    at = (placed - at) | kPlaced;
+    const std::uint32_t count = places[n];
+    places[n] = placed;
+    placed += count;
+    endOut[n] = static_cast<std::uint16_t>(placed);
   }
-  shape.guarded = n;
-  for (const Op& op : guardOps) guardRoom_[place[op.off]++ & ~kPlaced] = {op.a, static_cast<std::uint8_t>(op.b)};
-  guards.insert(guards.end(), guardRoom_.get(), guardRoom_.get() + placed);
-  for (const Op& op : guardOps) {
-    sums[op.off] = 0;
-    place[op.off] = 0;
-  }
+  for (std::uint32_t k = 0; k < guardCount; ++k) guardOut[places[slot[bodyGuards[k].off] - 1]++] = bodyGuards[k].guard;
+  for (std::uint16_t c = 0; c < guarded; ++c) slot[guardedOffs[c]] = 0;
+
   // A cell that the body touches but leaves as it was stays a cell of the
-  // loop, so that a run where the head wraps around makes it exist. The
-  // guarded cells' changes are taken already: they are left out here.
-  // The counter (the cell under the head, always touched) is a cell even
-  // when it leaves the body as it was.
-  n = static_cast<std::uint16_t>(n + segment.TakeCells(low, 0, out + n));
+  // loop, so that a run where the head wraps around makes it exist: a
+  // touched cell that is not guarded is neither 0 nor marked. The counter
+  // is a cell even when the body leaves it as it was.
+  auto keep = [&](std::int32_t from, std::int32_t to) {
+    for (std::int32_t off = from; off < to; ++off) {
+      const std::uint32_t pending = window[off];
+      window[off] = 0;
+      out[n] = {static_cast<std::int16_t>(off), static_cast<std::uint8_t>(pending)};
+      n = static_cast<std::uint16_t>(n + (pending - 1 < kGuardedCell - 1));
+    }
+  };
+  keep(low, 0);
   if (!counterPlaced) {
     shape.counter = n;
-    out[n++] = {0, segment.TakeChange(0)};
+    out[n++] = {0, static_cast<std::uint8_t>(window[0])};
   }
-  n = static_cast<std::uint16_t>(n + segment.TakeCells(1, high + 1, out + n));
+  window[0] = 0;
+  keep(1, high + 1);
   shape.cells = n;
-  cells.insert(cells.end(), out, out + n);
-}
+  cells.resize(shape.cellsBegin + n);
 
-void LoopShaper::Emit(Segment& segment, std::uint8_t tailAdd, Program& program) {
-  LoopShape shape{};
-  shape.low = static_cast<std::int16_t>(segment.Low());
-  shape.high = static_cast<std::int16_t>(segment.High());
-  shape.source = segment.Block();
-  // What each guard sees in an iteration in which none has fired: the
-  // changes of its cell before it. The guards' ops are not emitted, so they
-  // keep it in place of their change.
-  std::uint8_t* sums = sums_.data() + kHalf;
-  std::uint32_t* place = places_.data() + kHalf;
-  for (Op& op : segment.Ops()) {
-    sums[op.off] = static_cast<std::uint8_t>(sums[op.off] + op.a);
-    op.a = sums[op.off];
-    ++place[op.off];
-  }
-  segment.AddChange(0, tailAdd);
-  PlaceCells(segment, shape, program);
-
-  const bool clear = shape.guarded == 0 && shape.low == 0 && shape.high == 0 &&
-                     (program.loopCells[shape.cellsBegin].step & 1);
-  if (clear) {
-    program.loopCells.resize(shape.cellsBegin);  // no guards: no guard ends either
-    program.ops.push_back(MakeOp(OpCode::Clear));
-  } else {
-    Op loop = MakeOp(OpCode::Loop);
-    loop.x = static_cast<std::int32_t>(program.loops.size());
-    program.loops.push_back(shape);
-    program.ops.push_back(loop);
-  }
-  segment.Reset();
+  Op loop = MakeOp(OpCode::Loop);
+  loop.x = static_cast<std::int32_t>(program.loops.size());
+  program.loops.push_back(shape);
+  program.ops.push_back(loop);
 }
 
 }  // namespace
@@ -787,6 +1005,7 @@ class Translator::Walk {
   std::uint32_t ClearIdiom(std::uint32_t i);
   std::uint32_t MergeClear(std::uint32_t i);
   void LoopTail(std::uint32_t i, std::uint32_t target);
+  std::uint32_t QuickLoop(std::uint32_t i);
 
   Program program_;
   // Per list: where its room was, how far it was filled and how far handed
@@ -892,6 +1111,25 @@ void Translator::Walk::LoopTail(std::uint32_t i, std::uint32_t target) {
   targets_.PointJump(OpCount() - 1, target, segment_.Source());
 }
 
+// The loop whose "(" is at `i`, when QuickBody can size its body up: the
+// whole loop (or Clear) that the road command by command would make, in one
+// go. Returns the index of the last command it took (the loop's ")"), or
+// `i` when it took none.
+std::uint32_t Translator::Walk::QuickLoop(std::uint32_t i) {
+  const std::uint32_t from = i + 1;
+  if (targets_.SkipPending() || from >= end_) return i;
+  std::uint64_t marks[kQuickChunks];
+  const std::uint8_t* body = block_ + (from - base_);
+  const std::uint32_t length = QuickBody(body, end_ - from, marks);
+  if (length == kNoBody || !shaper_.WalkBody(body, length, marks)) return i;
+  BeginBlock(from);
+  shaper_.Shape(from, program_);
+  const std::uint32_t close = from + length + 3;  // the ")" of "# @ % )"
+  segment_.StartAt(close + 1);
+  targets_.Mark(close, At(close));
+  return close;
+}
+
 // The command at `i`, which a "#" before it guards.
 void Translator::Walk::TranslateGuarded(std::uint32_t i, std::uint8_t c) {
   const std::int32_t off = segment_.Offset();
@@ -965,7 +1203,10 @@ std::uint32_t Translator::Walk::TranslateOther(std::uint32_t i) {
     case CommandKind::Input: segment_.Input(false); break;
     case CommandKind::Marker:
       targets_.Mark(i, c);
-      if (IsBackMarker(c)) return ClearIdiom(i);
+      if (IsBackMarker(c)) {
+        const std::uint32_t last = ClearIdiom(i);
+        return last != i ? last : QuickLoop(i);
+      }
       break;
     case CommandKind::Jump:
       if (IsForwardJump(c)) {

@@ -10,6 +10,9 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "interpreter/internal/loader.h"
@@ -82,6 +85,17 @@ struct ProgramAllocator {
   ProgramAllocator(const ProgramAllocator<U>&) noexcept {}
   T* allocate(std::size_t count) { return static_cast<T*>(AllocateProgramList(count * sizeof(T))); }
   void deallocate(T* list, std::size_t count) noexcept { FreeProgramList(list, count * sizeof(T)); }
+  /// Items that a list grows by are default-initialised (the plain structs
+  /// of a program are left unset), so that the translator can grow a list
+  /// by what it may need and write in place, without a clearing pass.
+  template <class U>
+  void construct(U* item) noexcept(std::is_nothrow_default_constructible_v<U>) {
+    ::new (static_cast<void*>(item)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* item, Args&&... args) {
+    ::new (static_cast<void*>(item)) U(std::forward<Args>(args)...);
+  }
   template <class U>
   bool operator==(const ProgramAllocator<U>&) const noexcept {
     return true;
