@@ -123,6 +123,9 @@ TEST(Translation, LoopBodiesSeenWholeOrNotTranslateAlike) {
       repeat(">+<>-<", 12),                             // a cell whose changes cancel out
       repeat(">>#+<#-<<#++>#-", 7) + "-",               // guards on both sides and on the counter
       repeat("<<<+++>>>", 9) + repeat(">#->>+<<<", 5),  // far left, then guarded right
+      repeat(">+<", 21) + "#-+++",                      // a "#" last of 64 commands, its change first of the next
+      repeat(">+<", 21) + "-",                          // "# @ % )" first of the next 64
+      repeat(">+<", 21),                                // "# @ % )" from the last of 64 on
       repeat("+-", 40) + "-",                           // the counter alone, by an odd step: a Clear
       repeat(">+", 40),                                 // the head does not come back: no whole loop
       repeat(">#<", 30),                                // "#" before a move: no whole loop
