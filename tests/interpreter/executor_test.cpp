@@ -171,7 +171,9 @@ class ProgramMaker {
       int shift = Below(7) - 3;
       code += Moves(shift) + Run(Below(2) ? '+' : '-', Below(6)) + '(';
       int pos = 0;
-      for (int steps = Below(12) + 1; steps > 0; --steps) {
+      // Now and then a body longer than the loader's lookahead, which the
+      // translator sees whole in one block and not whole in small ones.
+      for (int steps = Below(8) ? Below(12) + 1 : Below(40) + 25; steps > 0; --steps) {
         int move = Below(5) - 2;
         code += Moves(move);
         pos += move;
