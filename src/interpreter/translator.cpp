@@ -118,25 +118,29 @@ struct Four {
 
 constexpr unsigned FourCode(std::uint8_t c) { return (c >> 1 & 1u) | (c >> 3 & 2u); }
 
-constexpr std::array<Four, 256> MakeFours() {
+// The first `count` of the four commands of `index` together; the cells
+// they do not touch are `nowhere` and eight past it (two cells apart, so
+// that the two additions need not wait on each other).
+constexpr Four GroupOf(unsigned count, unsigned index, std::int32_t nowhere) {
   std::array<std::uint8_t, 4> byCode{};
   for (char c : {'+', '-', '<', '>'}) byCode[FourCode(static_cast<std::uint8_t>(c))] = static_cast<std::uint8_t>(c);
-  std::array<Four, 256> table{};
-  for (unsigned index = 0; index < 256; ++index) {
-    // Two cells apart, so that the two additions need not wait on each other.
-    Four four{{0, 0}, {kNowhere, kNowhere + 8}, 0, kUntouched, -kUntouched};
-    int cells = 0;
-    for (unsigned k = 0; k < 4; ++k) {
-      std::uint8_t c = byCode[index >> (2 * k) & 3];
-      four.move += kStraightLine.move[c];
-      if (!kStraightLine.change[c]) continue;
-      if (cells == 0 || four.at[cells - 1] != four.move) four.at[cells++] = four.move;
-      four.change[cells - 1] += kStraightLine.change[c];
-      four.touchLow = std::min(four.touchLow, static_cast<std::int32_t>(four.move));
-      four.touchHigh = std::max(four.touchHigh, static_cast<std::int32_t>(four.move));
-    }
-    table[index] = four;
+  Four four{{0, 0}, {nowhere, nowhere + 8}, 0, kUntouched, -kUntouched};
+  int cells = 0;
+  for (unsigned k = 0; k < count; ++k) {
+    std::uint8_t c = byCode[index >> (2 * k) & 3];
+    four.move += kStraightLine.move[c];
+    if (!kStraightLine.change[c]) continue;
+    if (cells == 0 || four.at[cells - 1] != four.move) four.at[cells++] = four.move;
+    four.change[cells - 1] += kStraightLine.change[c];
+    four.touchLow = std::min(four.touchLow, static_cast<std::int32_t>(four.move));
+    four.touchHigh = std::max(four.touchHigh, static_cast<std::int32_t>(four.move));
   }
+  return four;
+}
+
+constexpr std::array<Four, 256> MakeFours() {
+  std::array<Four, 256> table{};
+  for (unsigned index = 0; index < 256; ++index) table[index] = GroupOf(4, index, kNowhere);
   return table;
 }
 
@@ -188,22 +192,14 @@ constexpr std::int32_t kBodyNowhere = kQuickBody + 16;
 constexpr std::array<unsigned, 4> kBodyGroup = {340, 256, 260, 276};
 
 constexpr std::array<BodyFour, 341> MakeBodyFours() {
-  std::array<std::uint8_t, 4> byCode{};
-  for (char c : {'+', '-', '<', '>'}) byCode[FourCode(static_cast<std::uint8_t>(c))] = static_cast<std::uint8_t>(c);
   std::array<BodyFour, 341> table{};
   for (unsigned count = 0; count <= 4; ++count) {
     const unsigned first = count == 4 ? 0 : kBodyGroup[count];
     for (unsigned index = 0; index < (1u << 2 * count); ++index) {
-      BodyFour four{{kBodyNowhere, kBodyNowhere + 8}, {0, 0}, 0};
-      int cells = 0;
-      for (unsigned k = 0; k < count; ++k) {
-        std::uint8_t c = byCode[index >> (2 * k) & 3];
-        four.move += kStraightLine.move[c];
-        if (!kStraightLine.change[c]) continue;
-        if (cells == 0 || four.at[cells - 1] != four.move) four.at[cells++] = four.move;
-        four.change[cells - 1] = static_cast<std::uint16_t>(four.change[cells - 1] + kStraightLine.change[c]);
-      }
-      table[first + index] = four;
+      const Four four = GroupOf(count, index, kBodyNowhere);
+      table[first + index] = {{static_cast<std::int32_t>(four.at[0]), static_cast<std::int32_t>(four.at[1])},
+                              {static_cast<std::uint16_t>(four.change[0]), static_cast<std::uint16_t>(four.change[1])},
+                              static_cast<std::int32_t>(four.move)};
     }
   }
   return table;
