@@ -148,32 +148,32 @@ constexpr std::array<Four, 256> kFours = MakeFours();
 static_assert(FourCode('+') != FourCode('-') && FourCode('-') != FourCode('<') && FourCode('<') != FourCode('>') &&
               FourCode('+') != FourCode('<') && FourCode('+') != FourCode('>') && FourCode('-') != FourCode('>'));
 
-// The table indices of the eight commands at `code`, which must be
-// straight-line ones: their bits 1 and 4 gathered four by four, each four
-// by one multiplication.
-inline void FourIndices(const std::uint8_t* code, unsigned& first, unsigned& second) {
-  std::uint64_t word = 0;
+// The codes of the commands at `code`, which must be straight-line ones, a
+// byte each: bits 1 and 4 of each command moved to bits 0 and 1. A 32-bit
+// word holds four, a 64-bit one eight.
+template <class Word>
+inline Word CodesAt(const std::uint8_t* code) {
+  Word word = 0;
   if constexpr (std::endian::native == std::endian::little) {
     std::memcpy(&word, code, sizeof word);
   } else {
-    for (int k = 7; k >= 0; --k) word = word << 8 | code[k];
+    for (int k = static_cast<int>(sizeof word) - 1; k >= 0; --k) word = static_cast<Word>(word << 8 | code[k]);
   }
-  std::uint64_t codes = (word >> 1 & 0x0101010101010101u) | (word >> 3 & 0x0202020202020202u);
-  first = (static_cast<std::uint32_t>(codes) * 0x01041040u) >> 24;
-  second = (static_cast<std::uint32_t>(codes >> 32) * 0x01041040u) >> 24;
+  return (word >> 1 & static_cast<Word>(0x0101010101010101u)) | (word >> 3 & static_cast<Word>(0x0202020202020202u));
 }
 
-// The table index of the four commands at `code`, as FourIndices.
-inline unsigned FourIndex(const std::uint8_t* code) {
-  std::uint32_t word = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(&word, code, sizeof word);
-  } else {
-    for (int k = 3; k >= 0; --k) word = word << 8 | code[k];
-  }
-  const std::uint32_t codes = (word >> 1 & 0x01010101u) | (word >> 3 & 0x02020202u);
-  return (codes * 0x01041040u) >> 24;
+// Four codes gathered into a table index by one multiplication.
+inline unsigned IndexOfCodes(std::uint32_t codes) { return (codes * 0x01041040u) >> 24; }
+
+// The table indices of the eight commands at `code`.
+inline void FourIndices(const std::uint8_t* code, unsigned& first, unsigned& second) {
+  const auto codes = CodesAt<std::uint64_t>(code);
+  first = IndexOfCodes(static_cast<std::uint32_t>(codes));
+  second = IndexOfCodes(static_cast<std::uint32_t>(codes >> 32));
 }
+
+// The table index of the four commands at `code`.
+inline unsigned FourIndex(const std::uint8_t* code) { return IndexOfCodes(CodesAt<std::uint32_t>(code)); }
 
 // The same for a loop's body walked in one go (LoopShaper::WalkBody): with
 // groups of the first zero to three commands of four too (at
