@@ -175,12 +175,12 @@ inline void FourIndices(const std::uint8_t* code, unsigned& first, unsigned& sec
 // The table index of the four commands at `code`.
 inline unsigned FourIndex(const std::uint8_t* code) { return IndexOfCodes(CodesAt<std::uint32_t>(code)); }
 
-// The same for a loop's body walked in one go (LoopShaper::WalkBody): with
-// groups of the first zero to three commands of four too (at
-// kBodyGroup[count] plus their bits of the index), so that a run's last
-// commands take one lookup as well, and without the touched range, which
-// the walk finds from where the head went. Cells a group does not touch
-// are kBodyNowhere and past it.
+// Groups as in kFours for a loop's body walked in one go
+// (LoopShaper::WalkBody), with groups of the first zero to three commands
+// of four too (at kBodyGroup[count] plus their bits of the index), so that
+// a run's last commands take one lookup as well, and without the touched
+// range, which the walk finds from where the head went. Cells a group does
+// not touch are kBodyNowhere and past it.
 struct BodyFour {
   std::int32_t at[2];
   std::uint16_t change[2];
@@ -190,6 +190,8 @@ static_assert(sizeof(BodyFour) == 16);
 
 constexpr std::int32_t kBodyNowhere = kQuickBody + 16;
 constexpr std::array<unsigned, 4> kBodyGroup = {340, 256, 260, 276};
+static_assert(kBodyGroup[1] == 256 && kBodyGroup[2] == kBodyGroup[1] + 4 && kBodyGroup[3] == kBodyGroup[2] + 16 &&
+              kBodyGroup[0] == kBodyGroup[3] + 64);
 
 constexpr std::array<BodyFour, 341> MakeBodyFours() {
   std::array<BodyFour, 341> table{};
