@@ -91,8 +91,10 @@ constexpr NibbleClasses kNibbleClasses = MakeNibbleClasses();
 
 // Thirty-two bytes at a time where the machine has AVX2 (asked once, when
 // the first file loads), two table lookups per byte half: commentary is
-// passed over, code copied whole, and where they mix the runs of commands
-// are gathered, each by one copy of a fixed size.
+// passed over, code copied whole, a lone command or a lone byte of
+// commentary (a "." in a sentence, a line's end in code) taken in one step,
+// and where they mix otherwise the runs of commands are gathered, each by
+// one copy of a fixed size.
 __attribute__((target("avx2"))) std::size_t KeepCommandsAvx2(std::uint8_t* bytes, std::size_t count) {
   const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kNibbleClasses.low.data()));
   const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kNibbleClasses.high.data()));
@@ -108,10 +110,25 @@ __attribute__((target("avx2"))) std::size_t KeepCommandsAvx2(std::uint8_t* bytes
     const __m256i none = _mm256_cmpeq_epi8(_mm256_and_si256(lowClass, highClass), _mm256_setzero_si256());
     std::uint32_t commands = ~static_cast<std::uint32_t>(_mm256_movemask_epi8(none));
     if (commands == 0) continue;
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lane), v);
+    // What is written lies at or before what was read.
     if (commands == 0xFFFFFFFFu) {
-      std::memcpy(bytes + kept, lane, 32);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(bytes + kept), v);
       kept += 32;
+      continue;
+    }
+    if ((commands & (commands - 1)) == 0) {
+      bytes[kept++] = bytes[i + static_cast<unsigned>(std::countr_zero(commands))];
+      continue;
+    }
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lane), v);
+    // The commands after a lone byte of commentary are copied over it.
+    const std::uint32_t holes = ~commands;
+    if ((holes & (holes - 1)) == 0) {
+      const auto hole = static_cast<unsigned>(std::countr_zero(holes));
+      std::memcpy(gathered, lane, 32);
+      std::memcpy(gathered + hole, lane + hole + 1, 32);
+      std::memcpy(bytes + kept, gathered, 32);
+      kept += 31;
       continue;
     }
     std::size_t found = 0;
