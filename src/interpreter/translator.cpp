@@ -762,7 +762,11 @@ void Segment::Close(Program& program, const Op& end, bool hasEnd, std::uint32_t 
     op.x = high_;
     op.y = source_;
     ops.push_back(op);
-    if (!ops_.empty()) ops.insert(ops.end(), ops_.begin(), ops_.end());
+    if (!ops_.empty()) {
+      const std::size_t at = ops.size();
+      ops.resize(at + ops_.size());
+      std::copy(ops_.begin(), ops_.end(), ops.begin() + at);
+    }
     std::size_t rowBytes = EmitChanges(program);
     ops[reach].b = static_cast<std::uint16_t>(std::min<std::size_t>(ops.size() - reach + rowBytes / 16, kMaxWeight));
     Reset();

@@ -3,11 +3,13 @@
 // whole.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <bit>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -77,33 +79,81 @@ struct LoopShape {
 void* AllocateProgramList(std::size_t bytes);
 void FreeProgramList(void* list, std::size_t bytes) noexcept;
 
+/// A list of a program: the few things of a vector the translator and the
+/// executor use, for plain items in memory from AllocateProgramList. Items
+/// a list grows by are left unset, so that the translator can grow a list
+/// by what it may need and write in place, and growing within the room
+/// costs a compare.
 template <class T>
-struct ProgramAllocator {
-  using value_type = T;
-  ProgramAllocator() = default;
-  template <class U>
-  ProgramAllocator(const ProgramAllocator<U>&) noexcept {}
-  T* allocate(std::size_t count) { return static_cast<T*>(AllocateProgramList(count * sizeof(T))); }
-  void deallocate(T* list, std::size_t count) noexcept { FreeProgramList(list, count * sizeof(T)); }
-  /// Items that a list grows by are default-initialised (the plain structs
-  /// of a program are left unset), so that the translator can grow a list
-  /// by what it may need and write in place, without a clearing pass.
-  template <class U>
-  void construct(U* item) noexcept(std::is_nothrow_default_constructible_v<U>) {
-    ::new (static_cast<void*>(item)) U;
-  }
-  template <class U, class... Args>
-  void construct(U* item, Args&&... args) {
-    ::new (static_cast<void*>(item)) U(std::forward<Args>(args)...);
-  }
-  template <class U>
-  bool operator==(const ProgramAllocator<U>&) const noexcept {
-    return true;
-  }
-};
+class ProgramList {
+  static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
 
-template <class T>
-using ProgramList = std::vector<T, ProgramAllocator<T>>;
+ public:
+  using value_type = T;
+
+  ProgramList() = default;
+  ProgramList(const ProgramList& other) {
+    resize(other.size());
+    if (!other.empty()) std::memcpy(begin_, other.begin_, other.size() * sizeof(T));
+  }
+  ProgramList(ProgramList&& other) noexcept
+      : begin_(std::exchange(other.begin_, nullptr)),
+        end_(std::exchange(other.end_, nullptr)),
+        room_(std::exchange(other.room_, nullptr)) {}
+  ProgramList& operator=(ProgramList other) noexcept {
+    std::swap(begin_, other.begin_);
+    std::swap(end_, other.end_);
+    std::swap(room_, other.room_);
+    return *this;
+  }
+  ~ProgramList() {
+    if (begin_) FreeProgramList(begin_, capacity() * sizeof(T));
+  }
+
+  std::size_t size() const { return static_cast<std::size_t>(end_ - begin_); }
+  std::size_t capacity() const { return static_cast<std::size_t>(room_ - begin_); }
+  bool empty() const { return end_ == begin_; }
+  T* data() { return begin_; }
+  const T* data() const { return begin_; }
+  T* begin() { return begin_; }
+  T* end() { return end_; }
+  const T* begin() const { return begin_; }
+  const T* end() const { return end_; }
+  T& operator[](std::size_t k) { return begin_[k]; }
+  const T& operator[](std::size_t k) const { return begin_[k]; }
+  T& back() { return end_[-1]; }
+
+  void reserve(std::size_t count) {
+    if (count > capacity()) Move(count);
+  }
+  void resize(std::size_t count) {
+    if (count > capacity()) Move(std::max(count, 2 * capacity()));
+    end_ = begin_ + count;
+  }
+  void push_back(const T& item) {
+    if (end_ == room_) Move(std::max<std::size_t>(1, 2 * capacity()));
+    *end_++ = item;
+  }
+
+ private:
+  /// Moves the items to room for `count`.
+  void Move(std::size_t count) {
+    if (count > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    auto* room = static_cast<T*>(AllocateProgramList(count * sizeof(T)));
+    const std::size_t items = size();
+    if (begin_) {
+      if (items) std::memcpy(room, begin_, items * sizeof(T));
+      FreeProgramList(begin_, capacity() * sizeof(T));
+    }
+    begin_ = room;
+    end_ = room + items;
+    room_ = room + count;
+  }
+
+  T* begin_ = nullptr;
+  T* end_ = nullptr;
+  T* room_ = nullptr;
+};
 
 /// A translated code store. Running it is the same as running the commands
 /// one by one: same output, same input read, same tape, same head. It holds
