@@ -83,7 +83,7 @@ void FreeProgramList(void* list, std::size_t bytes) noexcept;
 /// executor use, for plain items in memory from AllocateProgramList. Items
 /// a list grows by are left unset, so that the translator can grow a list
 /// by what it may need and write in place, and growing within the room
-/// costs a compare.
+/// costs a compare. A list moves with its program and is never copied.
 template <class T>
 class ProgramList {
   static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
@@ -92,15 +92,11 @@ class ProgramList {
   using value_type = T;
 
   ProgramList() = default;
-  ProgramList(const ProgramList& other) {
-    resize(other.size());
-    if (!other.empty()) std::memcpy(begin_, other.begin_, other.size() * sizeof(T));
-  }
   ProgramList(ProgramList&& other) noexcept
       : begin_(std::exchange(other.begin_, nullptr)),
         end_(std::exchange(other.end_, nullptr)),
         room_(std::exchange(other.room_, nullptr)) {}
-  ProgramList& operator=(ProgramList other) noexcept {
+  ProgramList& operator=(ProgramList&& other) noexcept {
     std::swap(begin_, other.begin_);
     std::swap(end_, other.end_);
     std::swap(room_, other.room_);
