@@ -184,15 +184,17 @@ inline unsigned FourIndex(const std::uint8_t* code) { return IndexOfCodes(CodesA
 // of four too (at kBodyGroup[count] plus their bits of the index), so that
 // a run's last commands take one lookup as well, and without the touched
 // range, which the walk finds from where the head went. Cells a group does
-// not touch are kBodyNowhere and past it.
+// not touch are kBodyNowhere and past it: they get 0, which changes nothing
+// even where a cell of the body lies. Eight bytes an entry, so that the
+// index scales in the address.
 struct BodyFour {
-  std::int32_t at[2];
+  std::int8_t at[2];
+  std::int8_t move;
   std::uint16_t change[2];
-  std::int32_t move;
 };
-static_assert(sizeof(BodyFour) == 16);
+static_assert(sizeof(BodyFour) == 8);
 
-constexpr std::int32_t kBodyNowhere = kQuickBody + 16;
+constexpr std::int32_t kBodyNowhere = 64;
 constexpr std::array<unsigned, 4> kBodyGroup = {340, 256, 260, 276};
 static_assert(kBodyGroup[1] == 256 && kBodyGroup[2] == kBodyGroup[1] + 4 && kBodyGroup[3] == kBodyGroup[2] + 16 &&
               kBodyGroup[0] == kBodyGroup[3] + 64);
@@ -203,9 +205,9 @@ constexpr std::array<BodyFour, 341> MakeBodyFours() {
     const unsigned first = count == 4 ? 0 : kBodyGroup[count];
     for (unsigned index = 0; index < (1u << 2 * count); ++index) {
       const Four four = GroupOf(count, index, kBodyNowhere);
-      table[first + index] = {{static_cast<std::int32_t>(four.at[0]), static_cast<std::int32_t>(four.at[1])},
-                              {static_cast<std::uint16_t>(four.change[0]), static_cast<std::uint16_t>(four.change[1])},
-                              static_cast<std::int32_t>(four.move)};
+      table[first + index] = {{static_cast<std::int8_t>(four.at[0]), static_cast<std::int8_t>(four.at[1])},
+                              static_cast<std::int8_t>(four.move),
+                              {static_cast<std::uint16_t>(four.change[0]), static_cast<std::uint16_t>(four.change[1])}};
     }
   }
   return table;
@@ -854,15 +856,18 @@ void LoopShaper::Emit(Segment& segment, std::uint8_t tailAdd, Program& program) 
 bool LoopShaper::WalkBody(const std::uint8_t* code, std::uint32_t length, const std::uint64_t (&marks)[kQuickChunks]) {
   std::uint32_t* const window = cells_.data() + kBodyHalf;
   BodyGuard* const bodyGuards = guards_.get();
-  std::ptrdiff_t head = 0, lowest = 0, highest = 0;  // where the head stood between groups
+  // Where the head stood, at most eight commands apart.
+  std::ptrdiff_t head = 0, lowest = 0, highest = 0;
+  auto mark = [&] {
+    lowest = std::min(lowest, head);
+    highest = std::max(highest, head);
+  };
   auto group = [&](unsigned entry) {
     const BodyFour& four = kBodyFours[entry];
     std::uint32_t* const cell = window + head;
     cell[four.at[0]] += four.change[0];
     cell[four.at[1]] += four.change[1];
     head += four.move;
-    lowest = std::min(lowest, head);
-    highest = std::max(highest, head);
   };
   // Reading four commands past a run's end stays within the body and the
   // "# @ % )" after it.
@@ -872,6 +877,7 @@ bool LoopShaper::WalkBody(const std::uint8_t* code, std::uint32_t length, const 
       FourIndices(at, first, second);
       group(first);
       group(second);
+      mark();
     }
     if (count >= 4) {
       group(FourIndex(at));
@@ -879,6 +885,7 @@ bool LoopShaper::WalkBody(const std::uint8_t* code, std::uint32_t length, const 
       at += 4;
     }
     group(kBodyGroup[count] + (FourIndex(at) & ((1u << 2 * count) - 1)));
+    mark();
   };
   std::uint32_t guardCount = 0, at = 0;
   for (std::uint32_t chunk = 0; chunk * 64 < length; ++chunk) {
@@ -892,9 +899,10 @@ bool LoopShaper::WalkBody(const std::uint8_t* code, std::uint32_t length, const 
     }
   }
   run(code + at, length - at);
-  // Four commands touch no cell more than one past where the head stood
-  // before and after them; the touched ones (changed or guarded) are not 0.
-  auto low = static_cast<std::int32_t>(lowest) - 1, high = static_cast<std::int32_t>(highest) + 1;
+  // Eight commands touch no cell more than three past where the head stood
+  // before and after them (going there and back, with a change between);
+  // the touched ones (changed or guarded) are not 0.
+  auto low = static_cast<std::int32_t>(lowest) - 3, high = static_cast<std::int32_t>(highest) + 3;
   if (head != 0) {
     std::fill(window + low, window + high + 1, 0u);
     return false;

@@ -129,6 +129,7 @@ TEST(Translation, LoopBodiesSeenWholeOrNotTranslateAlike) {
       repeat("+-", 40) + "-",                           // the counter alone, by an odd step: a Clear
       repeat(">+", 40),                                 // the head does not come back: no whole loop
       repeat(">#<", 30),                                // "#" before a move: no whole loop
+      repeat("<<<+>>>+", 5) + repeat(">>>-<<<-", 5),    // cells three out and back within eight commands
   };
   for (const std::string& body : bodies) {
     const std::string code = "++(" + body + "#@%)>.";
