@@ -979,30 +979,36 @@ void LoopShaper::Shape(std::uint32_t source, Program& program) {
     placed += count;
     endOut[n] = static_cast<std::uint16_t>(placed);
   }
-  for (std::uint32_t k = 0; k < guardCount; ++k) guardOut[places[slot[bodyGuards[k].off] - 1]++] = bodyGuards[k].guard;
+  if (guarded == guardCount) {
+    // A guard per guarded cell: they stand in body order already.
+    for (std::uint32_t k = 0; k < guardCount; ++k) guardOut[k] = bodyGuards[k].guard;
+  } else {
+    for (std::uint32_t k = 0; k < guardCount; ++k) guardOut[places[slot[bodyGuards[k].off] - 1]++] = bodyGuards[k].guard;
+  }
   for (std::uint16_t c = 0; c < guarded; ++c) slot[guardedOffs[c]] = 0;
 
   // A cell that the body touches but leaves as it was stays a cell of the
   // loop, so that a run where the head wraps around makes it exist: a
   // touched cell that is not guarded is neither 0 nor marked. The counter
   // is a cell even when the body leaves it as it was.
+  LoopCell* next = out + n;
   auto keep = [&](std::int32_t from, std::int32_t to) {
     for (std::int32_t off = from; off < to; ++off) {
       const std::uint32_t pending = window[off];
       window[off] = 0;
-      out[n] = {static_cast<std::int16_t>(off), static_cast<std::uint8_t>(pending)};
-      n = static_cast<std::uint16_t>(n + (pending - 1 < kGuardedCell - 1));
+      *next = {static_cast<std::int16_t>(off), static_cast<std::uint8_t>(pending)};
+      next += pending - 1 < kGuardedCell - 1;
     }
   };
   keep(low, 0);
   if (!counterPlaced) {
-    shape.counter = n;
-    out[n++] = {0, static_cast<std::uint8_t>(window[0])};
+    shape.counter = static_cast<std::uint16_t>(next - out);
+    *next++ = {0, static_cast<std::uint8_t>(window[0])};
   }
   window[0] = 0;
   keep(1, high + 1);
-  shape.cells = n;
-  cells.resize(shape.cellsBegin + n);
+  shape.cells = static_cast<std::uint16_t>(next - out);
+  cells.resize(shape.cellsBegin + shape.cells);
 
   Op loop = MakeOp(OpCode::Loop);
   loop.x = static_cast<std::int32_t>(program.loops.size());
