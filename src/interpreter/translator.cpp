@@ -348,6 +348,69 @@ __attribute__((target("avx2"))) std::uint32_t QuickBodyAvx2(const std::uint8_t* 
 }
 #endif
 
+// Where the walk over a loop's body gets the table index of the four
+// commands at a place: from the commands themselves, or from a list made
+// before, an index per place.
+struct IndexFromCodes {
+  const std::uint8_t* code;
+  void Pair(std::uint32_t at, unsigned& first, unsigned& second) const { FourIndices(code + at, first, second); }
+  unsigned One(std::uint32_t at) const { return FourIndex(code + at); }
+};
+
+struct IndexFromList {
+  const std::uint8_t* indices;
+  void Pair(std::uint32_t at, unsigned& first, unsigned& second) const {
+    first = indices[at];
+    second = indices[at + 4];
+  }
+  unsigned One(std::uint32_t at) const { return indices[at]; }
+};
+
+#ifdef CORVID_TRANSLATOR_AVX2
+// Per low four bits of "+", "-", "<" and ">" (which differ there), the
+// command's code moved to its place in the index of a group of four
+// commands, the k-th command at k; each table twice, once per 16-byte lane.
+struct CodePlaces {
+  std::array<std::array<std::uint8_t, 32>, 4> place{};
+};
+
+constexpr CodePlaces MakeCodePlaces() {
+  CodePlaces t;
+  for (unsigned k = 0; k < 4; ++k) {
+    for (char c : {'+', '-', '<', '>'}) {
+      const auto code = static_cast<std::uint8_t>(c);
+      t.place[k][code & 15] = t.place[k][16 + (code & 15)] = static_cast<std::uint8_t>(FourCode(code) << 2 * k);
+    }
+  }
+  return t;
+}
+
+constexpr CodePlaces kCodePlaces = MakeCodePlaces();
+static_assert(('+' & 15) != ('-' & 15) && ('+' & 15) != ('<' & 15) && ('+' & 15) != ('>' & 15) &&
+              ('-' & 15) != ('<' & 15) && ('-' & 15) != ('>' & 15) && ('<' & 15) != ('>' & 15));
+
+// The table index of the four commands at each place of a body of `length`
+// commands that QuickBody sized up, and at its end (where the walk masks
+// them all off), from the `count` commands at hand: 32 places a step, four
+// lookups by the low four bits, one per command of the group. Room for 32
+// more indices must follow.
+__attribute__((target("avx2"))) void IndexBodyAvx2(const std::uint8_t* code, std::uint32_t length, std::uint32_t count,
+                                                    std::uint8_t* indices) {
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  std::uint32_t at = 0;
+  for (; at < length && at + 35 <= count; at += 32) {
+    __m256i index = _mm256_setzero_si256();
+    for (unsigned k = 0; k < 4; ++k) {
+      const __m256i place = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kCodePlaces.place[k].data()));
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(code + at + k));
+      index = _mm256_or_si256(index, _mm256_shuffle_epi8(place, _mm256_and_si256(v, nibble)));
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(indices + at), index);
+  }
+  for (; at <= length; ++at) indices[at] = static_cast<std::uint8_t>(FourIndex(code + at));
+}
+#endif
+
 Op MakeOp(OpCode code, std::int32_t off = 0, std::uint8_t a = 0) {
   Op op{code};
   op.off = off;
@@ -794,11 +857,14 @@ class LoopShaper {
   /// count that cell to 0 by an odd step; the segment is reset.
   void Emit(Segment& segment, std::uint8_t tailAdd, Program& program);
   /// Walks the body of `length` commands at `code` that QuickBody sized up
-  /// (with the "#" of its guarded changes at `marks`); true when it ends
+  /// (with the "#" of its guarded changes at `marks`, and the table index
+  /// of the four commands at each place from `indices`); true when it ends
   /// where it began, when Shape is to follow, for the loop whose entry is
   /// the code index `source`. It makes what Emit makes of the segment of
   /// the same body.
-  bool WalkBody(const std::uint8_t* code, std::uint32_t length, const std::uint64_t (&marks)[kQuickChunks]);
+  template <class Indices>
+  bool WalkBody(const std::uint8_t* code, std::uint32_t length, const std::uint64_t (&marks)[kQuickChunks],
+                const Indices& indices);
   void Shape(std::uint32_t source, Program& program);
 
  private:
@@ -853,7 +919,9 @@ void LoopShaper::Emit(Segment& segment, std::uint8_t tailAdd, Program& program) 
   segment.Reset();
 }
 
-bool LoopShaper::WalkBody(const std::uint8_t* code, std::uint32_t length, const std::uint64_t (&marks)[kQuickChunks]) {
+template <class Indices>
+bool LoopShaper::WalkBody(const std::uint8_t* code, std::uint32_t length, const std::uint64_t (&marks)[kQuickChunks],
+                          const Indices& indices) {
   std::uint32_t* const window = cells_.data() + kBodyHalf;
   BodyGuard* const bodyGuards = guards_.get();
   // Where the head stood, at most eight commands apart.
@@ -871,34 +939,34 @@ bool LoopShaper::WalkBody(const std::uint8_t* code, std::uint32_t length, const 
   };
   // Reading four commands past a run's end stays within the body and the
   // "# @ % )" after it.
-  auto run = [&](const std::uint8_t* at, std::uint32_t count) {
+  auto run = [&](std::uint32_t at, std::uint32_t count) {
     for (; count >= 8; count -= 8, at += 8) {
       unsigned first, second;
-      FourIndices(at, first, second);
+      indices.Pair(at, first, second);
       group(first);
       group(second);
       mark();
     }
     if (count >= 4) {
-      group(FourIndex(at));
+      group(indices.One(at));
       count -= 4;
       at += 4;
     }
-    group(kBodyGroup[count] + (FourIndex(at) & ((1u << 2 * count) - 1)));
+    group(kBodyGroup[count] + (indices.One(at) & ((1u << 2 * count) - 1)));
     mark();
   };
   std::uint32_t guardCount = 0, at = 0;
   for (std::uint32_t chunk = 0; chunk * 64 < length; ++chunk) {
     for (std::uint64_t m = marks[chunk]; m; m &= m - 1) {
       const std::uint32_t skip = chunk * 64 + static_cast<std::uint32_t>(std::countr_zero(m));
-      run(code + at, skip - at);
+      run(at, skip - at);
       bodyGuards[guardCount++] = {static_cast<std::int16_t>(head),
                                   {static_cast<std::uint8_t>(window[head]), static_cast<std::uint8_t>(kCommands[code[skip + 1]].way)}};
       window[head] |= kGuardedCell;
       at = skip + 2;
     }
   }
-  run(code + at, length - at);
+  run(at, length - at);
   // Eight commands touch no cell more than three past where the head stood
   // before and after them (going there and back, with a change between);
   // the touched ones (changed or guarded) are not 0.
@@ -1059,6 +1127,7 @@ class Translator::Walk {
   std::uint32_t MergeClear(std::uint32_t i);
   void LoopTail(std::uint32_t i, std::uint32_t target);
   std::uint32_t QuickLoop(std::uint32_t i);
+  std::uint32_t QuickLoopMade(std::uint32_t from, std::uint32_t length);
 
   Program program_;
   // Per list: where its room was, how far it was filled and how far handed
@@ -1177,11 +1246,22 @@ std::uint32_t Translator::Walk::QuickLoop(std::uint32_t i) {
   std::uint64_t marks[kQuickChunks];
   const std::uint8_t* body = block_ + (from - base_);
 #ifdef CORVID_TRANSLATOR_AVX2
-  const std::uint32_t length = avx2_ ? QuickBodyAvx2(body, end_ - from, marks) : QuickBody(body, end_ - from, marks);
-#else
-  const std::uint32_t length = QuickBody(body, end_ - from, marks);
+  if (avx2_) {
+    const std::uint32_t length = QuickBodyAvx2(body, end_ - from, marks);
+    if (length == kNoBody) return i;
+    std::uint8_t indices[kQuickBody + 32];
+    IndexBodyAvx2(body, length, end_ - from, indices);
+    return shaper_.WalkBody(body, length, marks, IndexFromList{indices}) ? QuickLoopMade(from, length) : i;
+  }
 #endif
-  if (length == kNoBody || !shaper_.WalkBody(body, length, marks)) return i;
+  const std::uint32_t length = QuickBody(body, end_ - from, marks);
+  if (length == kNoBody) return i;
+  return shaper_.WalkBody(body, length, marks, IndexFromCodes{body}) ? QuickLoopMade(from, length) : i;
+}
+
+// The loop whose body of `length` commands from `from` was walked whole:
+// shaped in place of its commands. Returns the index of its ")".
+std::uint32_t Translator::Walk::QuickLoopMade(std::uint32_t from, std::uint32_t length) {
   BeginBlock(from);
   shaper_.Shape(from, program_);
   const std::uint32_t close = from + length + 3;  // the ")" of "# @ % )"
